@@ -37,27 +37,22 @@ public:
             clear();
             return;
         }
-        T* storage = allocate(n);
-        int kept = n < count ? n : count;
-        for (int i = 0; i < kept; ++i) new (storage + i) T(std::move(elements[i]));
-        for (int i = kept; i < n; ++i) new (storage + i) T();
-        int oldCount = count;
-        T* old = elements;
-        elements = storage;
-        count = n;
-        for (int i = 0; i < oldCount; ++i) old[i].~T();
-        std::free(old);
+        T* storage = relocateInto(n);
+        for (int i = count < n ? count : n; i < n; ++i) new (storage + i) T();
+        adopt(storage, n);
     }
 
+    // The new element is built straight into its slot, so element types need no default
+    // constructor to be appended.
     void append(const T& value) {
-        T copy(value);  // value may live inside this array
-        setSize(count + 1);
-        elements[count - 1] = std::move(copy);
+        T copy(value);  // value may live inside this array, whose elements are about to move
+        append(std::move(copy));
     }
     void append(T&& value) {
         T moved(std::move(value));
-        setSize(count + 1);
-        elements[count - 1] = std::move(moved);
+        T* storage = relocateInto(count + 1);
+        new (storage + count) T(std::move(moved));
+        adopt(storage, count + 1);
     }
 
     void clear() {
@@ -90,6 +85,23 @@ protected:
     }
 
 private:
+    // New storage for n elements holding the first min(n, count) elements, moved.
+    T* relocateInto(int n) {
+        T* storage = allocate(n);
+        int kept = n < count ? n : count;
+        for (int i = 0; i < kept; ++i) new (storage + i) T(std::move(elements[i]));
+        return storage;
+    }
+    // Installs storage of n elements; the old elements are destroyed in index order.
+    void adopt(T* storage, int n) {
+        int oldCount = count;
+        T* old = elements;
+        elements = storage;
+        count = n;
+        for (int i = 0; i < oldCount; ++i) old[i].~T();
+        std::free(old);
+    }
+
     static T* allocate(int n) {
         std::size_t bytes = static_cast<std::size_t>(n) * sizeof(T);
         void* storage = std::malloc(bytes);

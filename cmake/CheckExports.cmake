@@ -1,0 +1,73 @@
+# Checks the dynamic interface of the built library (run by ctest):
+#   cmake -DLIBRARY=<file> -DNM=<nm> -DREADELF=<readelf> -DSONAME=<name> -P CheckExports.cmake
+# Every defined dynamic symbol must belong to store::Server (its operations, vtable and
+# typeinfo), every operation of the public class must be there, the SONAME must match and the
+# library may need nothing but the C and C++ runtime (and sanitizer runtimes in such builds).
+cmake_minimum_required(VERSION 3.25)
+
+foreach(var LIBRARY NM READELF SONAME)
+  if(NOT ${var})
+    message(FATAL_ERROR "CheckExports: ${var} not given")
+  endif()
+endforeach()
+
+execute_process(COMMAND "${NM}" -D --defined-only -C "${LIBRARY}"
+  OUTPUT_VARIABLE symbols RESULT_VARIABLE nm_result)
+if(NOT nm_result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+
+string(REPLACE "\n" ";" lines "${symbols}")
+set(foreign "")
+set(names "")
+foreach(line IN LISTS lines)
+  if(line STREQUAL "")
+    continue()
+  endif()
+  # "<address> <type> <name>"; the name may contain spaces.
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  list(APPEND names "${name}")
+  if(name MATCHES "^store::Server::Impl" OR name MATCHES "^store::Server::[A-Za-z]+::")
+    list(APPEND foreign "${name}")
+  elseif(NOT name MATCHES "^store::Server::"
+         AND NOT name MATCHES "^(vtable|typeinfo|typeinfo name) for store::Server$")
+    list(APPEND foreign "${name}")
+  endif()
+endforeach()
+if(foreign)
+  list(JOIN foreign "\n  " text)
+  message(FATAL_ERROR "Exported symbols outside store::Server:\n  ${text}")
+endif()
+
+set(required
+  "store::Server::Server()" "store::Server::~Server()" "store::Server::setListenPort(int)"
+  "store::Server::startListening()" "store::Server::stopListening()"
+  "store::Server::checkForEvent()" "store::Server::clientCount() const"
+  "store::Server::setFrameRate(float)" "store::Server::setTimecodeRate(float)"
+  "store::Server::cameraSettingChanged(int)" "store::Server::cameraThresholdChanged(int)"
+  "store::Server::cameraRectangularMasksChanged(int)"
+  "vtable for store::Server" "typeinfo for store::Server" "typeinfo name for store::Server")
+foreach(name IN LISTS required)
+  if(NOT name IN_LIST names)
+    message(FATAL_ERROR "Not exported: ${name}")
+  endif()
+endforeach()
+
+execute_process(COMMAND "${READELF}" -d "${LIBRARY}"
+  OUTPUT_VARIABLE dynamic RESULT_VARIABLE readelf_result)
+if(NOT readelf_result EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${LIBRARY}")
+endif()
+if(NOT dynamic MATCHES "Library soname: \\[${SONAME}\\]")
+  message(FATAL_ERROR "SONAME is not ${SONAME}:\n${dynamic}")
+endif()
+string(REGEX MATCHALL "Shared library: \\[[^]]*\\]" needed "${dynamic}")
+foreach(entry IN LISTS needed)
+  string(REGEX REPLACE "Shared library: \\[(.*)\\]" "\\1" lib "${entry}")
+  if(NOT lib MATCHES "^lib(c|m|stdc\\+\\+|c\\+\\+|c\\+\\+abi|gcc_s|pthread|dl|rt|asan|ubsan|tsan)\\.so(\\.[0-9]+)*$"
+     AND NOT lib MATCHES "^ld-linux")
+    message(FATAL_ERROR "Needs a library that is not a system runtime: ${lib}")
+  endif()
+endforeach()
+list(LENGTH names count)
+message(STATUS "${LIBRARY}: ${count} exported symbols, all of store::Server")

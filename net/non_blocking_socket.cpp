@@ -1,0 +1,29 @@
+#include "net/non_blocking_socket.h"
+
+#include <climits>
+
+NonBlockingSocket::NonBlockingSocket(RySocketInterface& inner, RyStoreProtocol::AbstractClock& clock,
+                                     bool pollInner)
+    : inner_(inner), writer_(inner, clock), pollInner_(pollInner) {}
+
+bool NonBlockingSocket::hasInput() {
+    if (writer_.flush() < 0) outputFailed_ = true;
+    if (pollInner_ || outputFailed_) drainInput();
+    return input_.hasInput();
+}
+
+int NonBlockingSocket::read(void* buffer, size_t length) {
+    if (input_.unreadBytes() == 0 && (pollInner_ || outputFailed_)) drainInput();
+    size_t got = input_.take(buffer, length < INT_MAX ? length : INT_MAX);
+    if (got > 0) return static_cast<int>(got);
+    return input_.peerClosed() ? -1 : 0;
+}
+
+int NonBlockingSocket::write(const void* buffer, size_t length) {
+    int result = writer_.write(buffer, length);
+    if (result < 0) {
+        outputFailed_ = true;
+        drainInput();
+    }
+    return result;
+}

@@ -1,0 +1,69 @@
+#pragma once
+// Writers that never block the host: what the destination does not take at once is queued and
+// sent, in order, by later flushes.
+#include <cstddef>
+#include <cstdint>
+
+#include "net/byte_queue.h"
+#include "net/clock.h"
+#include "net/socket_interface.h"
+
+class LuNonBlockingWriter {
+public:
+    LuNonBlockingWriter() = default;
+    virtual ~LuNonBlockingWriter() = default;
+    LuNonBlockingWriter(const LuNonBlockingWriter&) = delete;
+    LuNonBlockingWriter& operator=(const LuNonBlockingWriter&) = delete;
+
+    // Sends queued bytes until the destination is full; the count sent now, or -1 when the
+    // destination failed (the queue keeps its bytes).
+    int flush();
+    // Accepts every byte (returns length) or fails with -1; queued bytes always go out first.
+    // Lengths above INT_MAX are refused with -1.
+    int write(const void* data, size_t length);
+    uint64_t pendingBytes() const { return queue_.getSize(); }
+
+protected:
+    // Hands bytes to the destination: how many it took (0 and more) or negative on failure.
+    virtual int writeSome(const void* data, size_t length) = 0;
+    // The most bytes the queue may hold. A write that would queue more calls queueOverflow(),
+    // queues nothing and fails.
+    virtual uint64_t queueLimit() const { return UINT64_MAX; }
+    virtual void queueOverflow() {}
+
+private:
+    bool enqueue(const uint8_t* data, size_t length);
+
+    LuByteQueue queue_;
+};
+
+// The writer of one client connection. A client that takes no bytes for more than
+// stallTimeout seconds while output waits, or that lets more than maxPendingBytes pile up, is
+// cut off: its socket is aborted and the write fails.
+class RyNonBlockingWriterWithTimeout : public LuNonBlockingWriter {
+public:
+    static constexpr double stallTimeout = 10.0;
+    static constexpr uint64_t maxPendingBytes = 64ull * 1024 * 1024;
+
+    // Neither the socket nor the clock is owned.
+    RyNonBlockingWriterWithTimeout(RySocketInterface& socket, RyStoreProtocol::AbstractClock& clock)
+        : socket_(socket), clock_(clock) {}
+
+    // When the last write moved a byte (-1 before the first one).
+    double lastProgressTime() const { return lastProgress_; }
+    bool isStalled() const { return stalled_; }
+
+protected:
+    int writeSome(const void* data, size_t length) override;
+    uint64_t queueLimit() const override { return maxPendingBytes; }
+    void queueOverflow() override { socket_.abort(); }
+
+private:
+    RySocketInterface& socket_;
+    RyStoreProtocol::AbstractClock& clock_;
+    double lastProgress_ = -1.0;
+    // The stall is timed from the first attempt that moved nothing: time spent with nothing to
+    // send is not the client's fault.
+    bool stalled_ = false;
+    double stallStart_ = 0.0;
+};

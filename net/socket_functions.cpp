@@ -1,0 +1,235 @@
+#include "net/socket_functions.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "toolkit/diagnostics.h"
+
+namespace {
+
+// Readiness for reading in the sense select() gives it: data, end of stream, or an error that a
+// read would report.
+constexpr short readableEvents = POLLIN | POLLRDNORM | POLLRDBAND | POLLHUP | POLLERR;
+
+// Errors other than EINTR are unexpected from poll(); retrying them forever would hang the host.
+constexpr int maxUnexpectedPollFailures = 16;
+
+// poll()'s time-out in milliseconds, rounded up so that a short positive wait does not become a
+// busy test; -1 waits without limit.
+int timeoutMilliseconds(long seconds, long microseconds) {
+    if (seconds < 0) return -1;
+    if (microseconds < 0) microseconds = 0;
+    if (seconds >= INT_MAX / 1000) return INT_MAX;
+    long long total = static_cast<long long>(seconds) * 1000 + (microseconds + 999) / 1000;
+    return total > INT_MAX ? INT_MAX : static_cast<int>(total);
+}
+
+int clampLength(size_t length) { return length > INT_MAX ? INT_MAX : static_cast<int>(length); }
+
+// One poll() over the set, repeated on interruption with the remaining time.
+int pollForInput(std::vector<pollfd>& set, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    int failures = 0;
+    int remaining = timeoutMs;
+    for (;;) {
+        int result = ::poll(set.data(), static_cast<nfds_t>(set.size()), remaining);
+        if (result >= 0) return result;
+        if (errno == EBADF) return -1;
+        if (errno != EINTR) {
+            fy::diagnosticErrno("select");
+            if (++failures >= maxUnexpectedPollFailures) return -1;
+        }
+        if (timeoutMs > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            remaining = left > 0 ? static_cast<int>(left) : 0;
+        }
+    }
+}
+
+const char* addressText(int descriptor, char* buffer, bool peer) {
+    sockaddr_storage address;  // 128 bytes
+    socklen_t size = sizeof address;
+    std::memset(&address, 0, sizeof address);
+    int result = peer ? ::getpeername(descriptor, reinterpret_cast<sockaddr*>(&address), &size)
+                      : ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
+    if (result != 0) return nullptr;
+    if (address.ss_family != AF_INET) {
+        fy::diagnostic("LuSocketGetPeerName: unknown family\n");
+        return nullptr;
+    }
+    const sockaddr_in* ipv4 = reinterpret_cast<const sockaddr_in*>(&address);
+    if (::inet_ntop(AF_INET, &ipv4->sin_addr, buffer, LuSocketAddressTextSize) == nullptr) {
+        fy::diagnostic("LuSocketGetPeerName: failed to get string\n");
+        return nullptr;
+    }
+    return buffer;
+}
+
+}  // namespace
+
+int LuSocketCreate() {
+    int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (descriptor >= 0) ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+    return descriptor;
+}
+
+void LuSocketSetReuseAddr(int descriptor, bool on) {
+    int value = on ? 1 : 0;
+    ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &value, sizeof value);
+}
+
+int LuSocketSetNoDelay(int descriptor, bool on) {
+    int value = on ? 1 : 0;
+    return ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
+}
+
+int LuSocketBind(int descriptor, uint16_t port) {
+    sockaddr_in address;
+    std::memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return -1;
+    return descriptor;
+}
+
+int LuSocketListen(int descriptor, int backlog) { return ::listen(descriptor, backlog) == 0 ? 0 : -1; }
+
+int LuSocketAccept(int descriptor) {
+    sockaddr_in address;
+    socklen_t size = sizeof address;
+    return ::accept(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
+}
+
+int LuSocketAcceptIfReady(int descriptor) {
+    if (!LuSocketIsReadable(descriptor)) return -1;
+    return LuSocketAccept(descriptor);
+}
+
+bool LuSocketIsReadable(int descriptor) {
+    bool ready = false;
+    return LuSocketWaitForInput(&descriptor, &ready, 1, 0, 0) > 0 && ready;
+}
+
+int LuSocketWaitForInput(const int* descriptors, bool* readyFlags, int count, long seconds,
+                         long microseconds) {
+    if (count <= 0) return 0;
+    std::vector<pollfd> set(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        set[i].fd = descriptors[i];  // poll() skips negative descriptors
+        set[i].events = POLLIN;
+        set[i].revents = 0;
+    }
+    int result = pollForInput(set, timeoutMilliseconds(seconds, microseconds));
+    int ready = 0;
+    for (int i = 0; i < count && result > 0; ++i) {
+        if (set[i].revents & POLLNVAL) result = -1;  // what select() reports as EBADF
+    }
+    for (int i = 0; i < count; ++i) {
+        bool flag = result > 0 && (set[i].revents & readableEvents) != 0;
+        if (flag) ++ready;
+        if (readyFlags) readyFlags[i] = flag;
+    }
+    return result < 0 ? -1 : ready;
+}
+
+bool LuSocketSetNonBlocking(int descriptor, bool on) {
+    int flags = ::fcntl(descriptor, F_GETFL, 0);
+    if (flags < 0) {
+        fy::diagnosticErrno("fcntl F_GETFL");
+        return false;
+    }
+    flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    if (::fcntl(descriptor, F_SETFL, flags) < 0) {
+        fy::diagnosticErrno("fcntl F_SETFL");
+        return false;
+    }
+    return true;
+}
+
+int LuSocketIsNonBlocking(int descriptor) {
+    int flags = ::fcntl(descriptor, F_GETFL, 0);
+    if (flags < 0) {
+        fy::diagnosticErrno("fcntl F_GETFL");
+        return -1;
+    }
+    return (flags & O_NONBLOCK) ? 1 : 0;
+}
+
+int LuSocketSend(int descriptor, const void* buffer, size_t length) {
+    ssize_t sent = ::send(descriptor, buffer, static_cast<size_t>(clampLength(length)), MSG_NOSIGNAL);
+    if (sent > 0) return static_cast<int>(sent);
+    if (sent == 0 || errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    fy::diagnostic("send: %s\n", std::strerror(errno));
+    return -1;
+}
+
+int LuSocketRecv(int descriptor, void* buffer, size_t length) {
+    // recv() of 0 bytes returns 0, which would read as the peer having closed.
+    if (length == 0) return 0;
+    ssize_t received = ::recv(descriptor, buffer, static_cast<size_t>(clampLength(length)), 0);
+    if (received > 0) return static_cast<int>(received);
+    if (received == 0) return -1;
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    fy::diagnostic("recv: %s\n", std::strerror(errno));
+    return -1;
+}
+
+void LuSocketSetTimeout(int descriptor, float seconds) {
+    double value = std::isnan(seconds) ? 0.0 : seconds;
+    if (value > 1e9) value = 1e9;  // keeps the conversion below defined
+    if (value < -1e9) value = -1e9;
+    double whole = std::floor(value);
+    timeval time;
+    time.tv_sec = static_cast<time_t>(whole);
+    time.tv_usec = static_cast<suseconds_t>((value - whole) * 1000000.0);
+    if (::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &time, sizeof time) != 0)
+        fy::diagnostic("SetSocketTimeout: setsockopt: %s\n", std::strerror(errno));
+}
+
+float LuSocketGetTimeout(int descriptor) {
+    timeval time{};
+    socklen_t size = sizeof time;
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &time, &size) != 0) return 0.0f;
+    return static_cast<float>(static_cast<double>(time.tv_sec) + time.tv_usec / 1000000.0);
+}
+
+const char* LuSocketGetPeerName(int descriptor, char* buffer) { return addressText(descriptor, buffer, true); }
+
+const char* LuSocketGetSockName(int descriptor, char* buffer) { return addressText(descriptor, buffer, false); }
+
+uint16_t LuSocketGetSockPort(int descriptor) {
+    sockaddr_storage address;
+    socklen_t size = sizeof address;
+    std::memset(&address, 0, sizeof address);
+    if (::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+    if (address.ss_family != AF_INET) {
+        fy::diagnostic("LuSocketGetSockPort: unknown family\n");
+        return 0;
+    }
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+void LuSocketAbort(int descriptor) {
+    linger value;
+    value.l_onoff = 1;
+    value.l_linger = 0;
+    if (::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0)
+        fy::diagnosticErrno("setsockopt(2)");
+    ::close(descriptor);
+}
+
+int LuSocketClose(int descriptor) { return ::close(descriptor); }

@@ -1,0 +1,28 @@
+#pragma once
+// The connected socket every protocol reads from and writes to: the system socket of an accepted
+// connection, the session's buffering socket over it, or a test double.
+#include <cstddef>
+
+#include "toolkit/lu_str.h"
+
+class RySocketInterface {
+public:
+    virtual ~RySocketInterface() = default;
+
+    virtual bool hasInput() = 0;
+    // Bytes read; 0 when nothing can be read now; -1 at end of stream or on failure.
+    virtual int read(void* buffer, size_t length) = 0;
+    // Bytes written (possibly fewer than length); 0 when nothing can be written now; -1 on failure.
+    virtual int write(const void* buffer, size_t length) = 0;
+    virtual void close() = 0;
+    // Drops the connection with a reset; later reads and writes fail.
+    virtual void abort() = 0;
+    virtual bool isOpen() const = 0;
+    virtual void setNoDelay() = 0;
+    virtual void setNonBlocking(bool on) = 0;
+    virtual bool isNonBlocking() const = 0;
+    // The peer's dotted IPv4 address, or empty.
+    virtual LuStr getPeerName() const = 0;
+    // The local port, 0 when it cannot be determined.
+    virtual unsigned short getSockPort() const = 0;
+};

@@ -1,0 +1,104 @@
+#include "net/system_socket.h"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+#include "net/socket_functions.h"
+#include "toolkit/diagnostics.h"
+
+RySystemSocket::RySystemSocket(int descriptor) : descriptor_(descriptor) {
+    int mode = LuSocketIsNonBlocking(descriptor);
+    nonBlocking_ = mode == 1;
+    modeFailed_ = mode < 0;
+}
+
+RySystemSocket::~RySystemSocket() {
+    if (descriptor_ >= 0) {
+        std::ostringstream address;
+        address << static_cast<const void*>(this);
+        fy::diagnostic("Socket %s is still open!\n", address.str().c_str());
+    }
+}
+
+bool RySystemSocket::hasInput() {
+    // Reporting input lets the owner read, get -1 and close the connection.
+    if (unusable()) return true;
+    bool ready = false;
+    int result = LuSocketWaitForInput(&descriptor_, &ready, 1, 0, 0);
+    // A descriptor that is no longer open is reported the same way, so a read names the failure.
+    return result < 0 || (result > 0 && ready);
+}
+
+int RySystemSocket::read(void* buffer, size_t length) {
+    if (unusable()) {
+        readFailed_ = true;
+        return -1;
+    }
+    int result = receiveTimeout_ > 0.0f ? readWithTimeout(buffer, length)
+                                        : LuSocketRecv(descriptor_, buffer, length);
+    if (result < 0) readFailed_ = true;
+    return result;
+}
+
+int RySystemSocket::readWithTimeout(void* buffer, size_t length) {
+    if (length == 0) return 0;
+    float saved = LuSocketGetTimeout(descriptor_);
+    LuSocketSetTimeout(descriptor_, receiveTimeout_);
+    ssize_t received = ::recv(descriptor_, buffer, length > 0x7fffffff ? 0x7fffffff : length, 0);
+    int error = errno;
+    LuSocketSetTimeout(descriptor_, saved);
+    if (received > 0) return static_cast<int>(received);
+    if (received == 0) return -1;
+    if (error == EAGAIN || error == EWOULDBLOCK) return -1;  // the time-out expired
+    if (error == EINTR) return 0;
+    fy::diagnostic("recv: %s\n", std::strerror(error));
+    return -1;
+}
+
+int RySystemSocket::write(const void* buffer, size_t length) {
+    if (unusable()) {
+        writeFailed_ = true;
+        return -1;
+    }
+    int result = LuSocketSend(descriptor_, buffer, length);
+    if (result < 0) writeFailed_ = true;
+    return result;
+}
+
+void RySystemSocket::close() {
+    if (!aborted_ && descriptor_ >= 0) LuSocketClose(descriptor_);
+    descriptor_ = -1;
+}
+
+void RySystemSocket::abort() {
+    // A second abort must not close the descriptor number again: it may belong to a newer
+    // connection by now.
+    if (aborted_ || descriptor_ < 0) return;
+    fy::diagnostic("Aborting socket\n");
+    LuSocketAbort(descriptor_);
+    aborted_ = true;
+}
+
+void RySystemSocket::setNoDelay() { LuSocketSetNoDelay(descriptor_, true); }
+
+void RySystemSocket::setNonBlocking(bool on) {
+    nonBlocking_ = on;
+    if (aborted_) return;
+    if (!LuSocketSetNonBlocking(descriptor_, on)) modeFailed_ = true;
+}
+
+LuStr RySystemSocket::getPeerName() const {
+    if (aborted_) return LuStr("");
+    char buffer[LuSocketAddressTextSize];
+    const char* text = LuSocketGetPeerName(descriptor_, buffer);
+    return LuStr(text ? text : "");
+}
+
+unsigned short RySystemSocket::getSockPort() const {
+    if (aborted_) return 0;
+    return LuSocketGetSockPort(descriptor_);
+}

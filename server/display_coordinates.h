@@ -1,0 +1,40 @@
+#pragma once
+// How a camera's image pixels map onto the display space every client sees: 512 units wide,
+// centred at (256, 256), scaled so that the whole image fits 512 x 368 units.
+#include <frameyard/server.h>
+
+#include "protocol/records.h"
+
+namespace store {
+
+// The mapping of one camera, taken from its current image size. All arithmetic is single
+// precision so that clients see exactly the values they always have.
+class DisplayScale {
+public:
+    // A dimension that is not positive does not limit the scale; a camera without any usable
+    // dimension keeps pixel units (scale 1), so no conversion ever divides by zero.
+    DisplayScale(int width, int height);
+
+    float scale() const { return scale_; }
+
+    float toDisplayX(float x) const { return (x - halfWidth_) * scale_ + 256.0f; }
+    float toDisplayY(float y) const { return (y - halfHeight_) * scale_ + 256.0f; }
+    float toPixelX(float x) const { return (x - 256.0f) / scale_ + halfWidth_; }
+    float toPixelY(float y) const { return (y - 256.0f) / scale_ + halfHeight_; }
+
+    // The whole image as a display region.
+    LuGlobImageRegion imageRegion() const;
+    // Corner to corner: (x, y) and (x + width, y + height).
+    RyRectangularMask toDisplay(const Server::RectangularMask& mask) const;
+    Server::RectangularMask toPixels(const RyRectangularMask& mask) const;
+    RyStoreProtocol::GlobRecord toGlob(const Server::Centroid& centroid) const;
+
+private:
+    int width_;
+    int height_;
+    float scale_;
+    float halfWidth_;
+    float halfHeight_;
+};
+
+}  // namespace store

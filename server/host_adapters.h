@@ -1,0 +1,124 @@
+#pragma once
+// The host adapters: the protocol-side interfaces served from the host callbacks, with every
+// position converted between the host's image pixels and the clients' display coordinates.
+// The adapters keep no host data; every call asks the host again.
+#include "protocol/abstract_config.h"
+#include "protocol/configure_handler.h"
+#include "server/server_impl.h"
+#include "sessions/multi_client_handler.h"
+#include "toolkit/lu_nullable.h"
+
+namespace store {
+
+// The server's configuration as every protocol sees it; also keeps the last frame and timecode
+// rates the host reported, so that a client enabling a rate monitor later still gets them.
+class Server::Impl::Config final : public RyStoreProtocol::AbstractConfig {
+public:
+    explicit Config(Impl& core) : core(core) {}
+
+    void changeThreshold(int camera, int value) override;
+    int threshold(int camera) override;
+    int cameraCount() override;
+    LuStr cameraName(int camera) override;
+    LuNullable<LuDArray<int>> addCameras(const LuDArray<LuStr>& names, LuStr& error) override;
+    void visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) override;
+    // Every client is served all cameras, whoever it is.
+    const LuDArray<int>& camerasForClient(const LuStr& peerName, unsigned short localPort) override;
+    void addRectangularMask(int camera, const RyRectangularMask& mask) override;
+    void deleteRectangularMask(int camera, const RyRectangularMask& mask) override;
+    void changeSetting(int camera, const LuStr& name, double value) override;
+    LuDArray<LuNullable<LuDArray<RyRectangularMask>>> rectangularMasks() override;
+    // The host has no notion of online cameras: every state is unknown.
+    LuDArray<LuNullable<bool>> onlineStates() override;
+    bool canFindAvailableCameras() override { return false; }
+    RyStoreProtocol::AvailableCameras findAvailableCameras() override;
+    RyStoreProtocol::DefaultCamerasResult changeDefaultCameras(const LuDArray<int>& cameras,
+                                                               const LuStr& peerName,
+                                                               unsigned short localPort) override;
+    LuNullable<float> storedRate(RyStoreProtocol::RateKind kind) override;
+    void storeRate(RyStoreProtocol::RateKind kind, float rate) override;
+
+private:
+    Server& host() { return core.hostObject(); }
+
+    LuNullable<float> frameRate;
+    LuNullable<float> timecodeRate;
+    Impl& core;
+};
+
+// The configure request's source of camera configuration.
+class Server::Impl::ConfigureHandler final : public RyStoreConfigureHandlerBase {
+public:
+    explicit ConfigureHandler(Impl& core) : core(core) {}
+
+    void visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) override;
+    RyStoreProtocol::AbstractConfig& config() override;
+    int cameraCount() override;
+    bool supportsClientConfig() override { return true; }
+    // Camera 0's ratio; the host is warned once for every camera that disagrees with it.
+    float pixelAspectRatio() override;
+    float secondAspectValue() override { return 1.0f; }
+    bool reportsCameraCapabilities() override { return true; }
+    LuDArray<LuDArray<RyCircularMask>> circularMasks() override;
+    // Applies the entries the table has for existing cameras; the client's camera list does
+    // not narrow it.
+    void setCircularMasks(const LuDArray<LuDArray<RyCircularMask>>& table, const LuDArray<int>& cameras) override;
+    LuDArray<int> thresholds() override;
+
+private:
+    Server& host() { return core.hostObject(); }
+
+    Impl& core;
+};
+
+// Tells the host when the first realtime client is ready and when the last one has gone.
+class Server::Impl::RealtimeModeHandler final : public RyStoreMultiClientHandlerBase::RealtimeHandler {
+public:
+    explicit RealtimeModeHandler(Server& host) : host(host) {}
+
+    void wantedCamerasChanged(const LuDArray<int>& cameras) override;
+    void startRealtime() override;
+    void stopRealtime() override;
+
+private:
+    Server& host;
+};
+
+// Keeps the server core's list of cameras whose images are polled in step with the host's
+// features-wanted flags.
+class Server::Impl::LivefeatModeHandler final : public RyStoreMultiClientHandlerBase::LiveFeatHandler {
+public:
+    LivefeatModeHandler(Server& host, LuDArray<int>& featuresWanted) : host(host), featuresWanted(featuresWanted) {}
+
+    void setFeaturesWanted(int camera, bool on) override;
+    void setImagesWanted(int camera, bool on) override;
+
+private:
+    Server& host;
+    LuDArray<int>& featuresWanted;
+};
+
+// One camera as camera descriptions read it, for the duration of one visit.
+class Server::Impl::CameraInfo final : public RyStoreProtocol::ConstCamera {
+public:
+    CameraInfo(Server& host, int camera) : host(host), camera(camera) {}
+
+    LuStr name() const override;
+    LuGlobImageRegion imageRegion() const override;
+    LuGlobImageRegion acquireImageRegion() const override { return imageRegion(); }
+    // Infinite or NaN bounds count as "no bound", so descriptions stay valid JSON.
+    void visitNumberSettings(RyStoreProtocol::NumberSettingVisitor& visitor) const override;
+    bool isDisabled() const override { return false; }
+
+private:
+    Server& host;
+    int camera;
+};
+
+// A std::string from the host as a protocol string, embedded NULs and all.
+LuStr toLuStr(const std::string& text);
+
+// Adds or removes value in an ascending list without duplicates, keeping it so.
+void setSortedMember(LuDArray<int>& sorted, int value, bool member);
+
+}  // namespace store

@@ -1,0 +1,138 @@
+#ifndef FRAMEYARD_SERVER_H
+#define FRAMEYARD_SERVER_H
+// frameyard: serves a camera host's data to TCP clients from inside the host's own main loop.
+//
+// Derive your host class from store::Server, implement the 43 callbacks, optionally call
+// setListenPort(), call startListening() and then checkForEvent() on every pass of your main
+// loop. The library starts no thread and never blocks: every callback is invoked from inside
+// one of your calls into this class, in your thread. Do not call back into the server from
+// inside a callback. This header is self-contained and valid C++11.
+
+#include <array>
+#include <string>
+#include <vector>
+
+// The library is built with hidden visibility; this class is the only thing it exports.
+#if defined(__GNUC__)
+#define FRAMEYARD_EXPORT __attribute__((visibility("default")))
+#else
+#define FRAMEYARD_EXPORT
+#endif
+
+namespace store {
+
+class FRAMEYARD_EXPORT Server {
+public:
+    // One numeric camera setting as clients see it; precision 0 means "none given".
+    struct NumberSetting { std::string name; float value; float minimum; float maximum; int precision; };
+    // Centroids inside the circle (display coordinates, see below) are not sent.
+    struct CircularMask { float x; float y; float radius; };
+    // A rectangle in image pixels.
+    struct RectangularMask { float x; float y; float width; float height; };
+    // One blob centre in image pixels.
+    struct Centroid { float x; float y; };
+    // Timecode components; clients receive the low byte of each.
+    using Timecode = std::array<int, 4>;
+    // The newest frame: one centroid list per camera, cameraCount() lists in camera order.
+    struct Frame { std::vector<std::vector<Centroid>> centroids; Timecode timecode; };
+    struct Segment { unsigned int values[3]; };   // the record's integers in host order
+    // The newest image of one camera. Every pointer may be null and stays yours until
+    // releaseCameraImage() for that camera returns (always within the same checkForEvent()).
+    struct Image { const std::vector<Segment>* segments; const std::vector<unsigned char>* pixels; const int* timecode; };
+    // One requested field of an acquisition.
+    struct AcquireFrame { bool sendGlobs; bool sendImages; };
+    // A recorded 8-bit picture, width x height bytes owned by the host.
+    struct AcquiredImage { int width; int height; const unsigned char* pixels; };
+
+    // Listen port 4000, no clients, not listening.
+    Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Port for the next startListening(); a running listener is not affected.
+    void setListenPort(int port);
+    // Opens the listening socket on any local IPv4 address. True on success or when already
+    // listening ("Already listening." goes to reportWarning); a failure goes to reportError,
+    // for example "Error binding socket: Address already in use", and returns false.
+    bool startListening();
+    // Closes the listening socket; connected clients stay connected ("Not listening." when idle).
+    void stopListening();
+    // One turn of the event pump: serves every client with what has arrived or can be sent
+    // without blocking, moves at most one realtime frame and every available wanted image from
+    // the host to the clients, accepts new connections, and returns.
+    void checkForEvent();
+    // Client sessions currently held, in any state.
+    unsigned int clientCount() const;
+    // Notifications of host state: clients that monitor these are told, and only on a change.
+    void setFrameRate(float rate);
+    void setTimecodeRate(float rate);
+    // Re-reads and announces every number setting of the camera.
+    void cameraSettingChanged(int camera);
+    // Re-reads and announces the camera's threshold (as the setting "_threshold").
+    void cameraThresholdChanged(int camera);
+    // Re-reads the rectangular masks of all cameras and sends them to monitoring clients.
+    void cameraRectangularMasksChanged(int camera);
+
+    // ---- Host callbacks, slots 0 to 42. Cameras are 0-based indices below cameraCount().
+    // Display coordinates: a 512-unit space centred at (256, 256); a w x h camera maps with
+    // the scale min(512 / w, 368 / h).
+    virtual void reportError(const std::string& message) = 0;
+    virtual void reportWarning(const std::string& message) = 0;
+    virtual int cameraCount() = 0;
+    virtual int cameraThreshold(int camera) = 0;
+    virtual bool setCameraThreshold(int camera, int threshold) = 0;
+    virtual std::vector<NumberSetting> cameraNumberSettings(int camera) = 0;
+    virtual bool changeCameraSetting(int camera, const std::string& name, float value) = 0;
+    virtual float cameraPixelAspectRatio(int camera) = 0;
+    virtual std::vector<CircularMask> cameraCircularMasks(int camera) = 0;
+    virtual void setCameraCircularMasks(int camera, const std::vector<CircularMask>& masks) = 0;
+    virtual bool cameraSupportsRectangularMasks(int camera) = 0;
+    virtual std::vector<RectangularMask> cameraRectangularMasks(int camera) = 0;
+    virtual void addCameraRectangularMask(int camera, const RectangularMask& mask) = 0;
+    virtual void deleteCameraRectangularMask(int camera, const RectangularMask& mask) = 0;
+    virtual std::string cameraName(int camera) = 0;
+    virtual int cameraImageWidth(int camera) = 0;
+    virtual int cameraImageHeight(int camera) = 0;
+    // The first realtime client is ready; startRealtime() follows at once.
+    virtual void realtimeStarting() = 0;
+    // Polled once per checkForEvent() while realtime streaming is active.
+    virtual bool frameAvailable() = 0;
+    // Called right after frameAvailable() answered true; the frame is copied at once.
+    virtual const Frame* currentFrame() = 0;
+    virtual void startRealtime() = 0;
+    virtual void stopRealtime() = 0;
+    // Reference-counted over all live-feature clients: told only on changes.
+    virtual void setCameraFeaturesWanted(int camera, bool wanted) = 0;
+    virtual void setCameraImagesWanted(int camera, bool wanted) = 0;
+    virtual bool cameraImageAvailable(int camera) = 0;
+    virtual Image cameraImage(int camera) = 0;
+    virtual void releaseCameraImage(int camera) = 0;
+    // Acquisitions: the library forwards the client's requests; "acquisition" is its id.
+    virtual bool acquireSupported() = 0;
+    virtual void setAcquireRequest(int acquisition, const std::vector<AcquireFrame>& fields) = 0;
+    virtual bool acquireReady(int acquisition) = 0;
+    virtual void acquireGo(int acquisition) = 0;
+    virtual bool acquireFieldReady(int acquisition) = 0;
+    virtual void startAcquireRecording(int acquisition) = 0;
+    virtual void stopAcquireRecording(int acquisition) = 0;
+    virtual bool acquireRecordingFinished(int acquisition) = 0;
+    virtual int acquiredFrameCount(int acquisition) = 0;
+    virtual bool acquiredTimecodeAvailable(int acquisition, int field) = 0;
+    virtual bool acquiredImageAvailable(int acquisition, int field) = 0;
+    virtual bool acquiredGlobsAvailable(int acquisition, int field) = 0;
+    virtual Timecode acquiredTimecode(int acquisition, int field) = 0;
+    virtual AcquiredImage acquiredImage(int acquisition, int field, int camera) = 0;
+    virtual std::vector<Centroid> acquiredCentroids(int acquisition, int field, int camera) = 0;
+    virtual void endAcquire(int acquisition) = 0;
+
+protected:
+    ~Server();   // not virtual (keeps the slot order); protected so that no host deletes through Server*
+
+private:
+    class Impl;
+    Impl* impl;
+};
+
+}  // namespace store
+
+#endif  // FRAMEYARD_SERVER_H

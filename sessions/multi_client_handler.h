@@ -1,0 +1,134 @@
+#pragma once
+// The multi-client handler owns every client connection of the server: it accepts connections,
+// runs one session per connection, removes finished sessions, hands host frames and status
+// announcements to the sessions that want them, and tells the host only of aggregate changes.
+#include <memory>
+
+#include "net/clock.h"
+#include "protocol/abstract_config.h"
+#include "protocol/glob_interfaces.h"
+#include "protocol/records.h"
+#include "protocol/store_task.h"
+#include "toolkit/lu_array.h"
+#include "toolkit/lu_nullable.h"
+#include "toolkit/lu_str.h"
+
+class RyStoreConfigureHandlerBase;
+class RySocketInterface;
+
+// The part of the handler that sessions and the server core see; the derived class decides
+// where connections come from and which clock the session writers use.
+class RyStoreMultiClientHandlerBase : public RyStoreTask {
+public:
+    class Client;
+    struct Impl;
+
+    // How the host learns that realtime clients want frames.
+    class RealtimeHandler {
+    public:
+        virtual void wantedCamerasChanged(const LuDArray<int>& cameras) = 0;
+        virtual void startRealtime() = 0;
+        virtual void stopRealtime() = 0;
+
+    protected:
+        ~RealtimeHandler() = default;
+    };
+
+    // How the host learns which cameras live-feature clients have selected.
+    class LiveFeatHandler {
+    public:
+        virtual void setFeaturesWanted(int camera, bool on) = 0;
+        virtual void setImagesWanted(int camera, bool on) = 0;
+
+    protected:
+        ~LiveFeatHandler() = default;
+    };
+
+    // The host side of acquisitions; its operations arrive with the acquisition sessions.
+    class AcquireHandler;
+
+    explicit RyStoreMultiClientHandlerBase(RyStoreConfigureHandlerBase& configure);
+    // Closes and deletes every session's connection.
+    ~RyStoreMultiClientHandlerBase() override;
+    RyStoreMultiClientHandlerBase(const RyStoreMultiClientHandlerBase&) = delete;
+    RyStoreMultiClientHandlerBase& operator=(const RyStoreMultiClientHandlerBase&) = delete;
+
+    // One poll: reads what has arrived on every connection (one poll() for all of them and
+    // the listening sockets), serves every session, removes finished ones, stops the host's
+    // frames when no realtime client is left, accepts new connections.
+    void process() override;
+    // True while at least one session exists.
+    bool isAlive() override;
+
+    virtual void acceptConnections() = 0;
+    virtual RyStoreProtocol::AbstractClock& clock() = 0;
+
+    // Neither handler is owned. Giving a realtime handler tells it the cameras wanted now.
+    void setRealtimeHandler(RealtimeHandler* handler);
+    void setLiveFeatHandler(LiveFeatHandler* handler);
+    void setAcquireHandler(AcquireHandler* handler);
+
+    // Starts a session on a connection and takes ownership of the socket. System sockets are
+    // part of the shared poll; any other socket is drained on every poll.
+    void addClient(RySocketInterface* socket);
+
+    unsigned int clientCount() const;
+    bool isRealtimeActive() const;
+
+    // Writes one host frame to every ready realtime session (encoded once per distinct client
+    // view), answers the first frame of waiting handshakes with 'r', then polls once more.
+    void distributeFrame(const RyStoreProtocol::AbstractGlobFrame& frame, const RyStoreProtocol::Timecode& timecode,
+                         const RyStoreProtocol::MaskInfo& masks);
+    // A new frame or timecode rate: stored, and sent to the realtime sessions monitoring it,
+    // unless it equals the stored one.
+    void rateChanged(RyStoreProtocol::RateKind kind, float value);
+    // The mask table of all host cameras, to every session monitoring rectangular masks.
+    void broadcastRectangularMasks(const LuDArray<LuNullable<LuDArray<RyRectangularMask>>>& table);
+    // A camera's setting (or "_threshold") changed: a camera message to every session that
+    // takes camera messages and serves that camera.
+    void announceSettingChanged(int camera, const LuStr& name, double value);
+    // Reference counts over live-feature sessions; the host hears only of the first on and the
+    // last off per camera.
+    void setFeatureCamera(int camera, bool on);
+    void setImageCamera(int camera, bool on);
+
+protected:
+    // The listening descriptors the shared poll covers.
+    virtual const LuDArray<int>& listeningDescriptors() const = 0;
+    // Whether the poll of the current process() found this listening descriptor readable.
+    bool listeningReadable(int descriptor) const;
+
+private:
+    void pollConnections();
+    void serveSessions();
+    void serve(Client& client);
+    void noteReadyRealtimeClient(Client& client);
+    void startRealtime();
+    void stopRealtimeIfIdle();
+    void removeFinishedSessions();
+    void announceWantedCameras();
+
+    std::unique_ptr<Impl> impl;
+};
+
+// The handler of the server: accepts on the listening descriptors it is given and times the
+// session writers with a clock started at construction.
+class RyStoreMultiClientHandler : public RyStoreMultiClientHandlerBase {
+public:
+    explicit RyStoreMultiClientHandler(RyStoreConfigureHandlerBase& configure);
+
+    // At most one connection per readable listening descriptor per poll.
+    void acceptConnections() override;
+    RyStoreProtocol::AbstractClock& clock() override { return realClock; }
+
+    void addListeningSocket(int descriptor);
+    // No descriptor is closed here.
+    void clearListeningSockets();
+
+protected:
+    const LuDArray<int>& listeningDescriptors() const override { return listening; }
+
+private:
+    LuDArray<int> listening;
+    RyStoreProtocol::RealClock realClock;
+};

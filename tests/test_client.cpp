@@ -1,0 +1,214 @@
+#include "tests/test_client.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+}  // namespace
+
+int freeLoopbackPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_in address = loopback(0);
+    int port = -1;
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool pumpUntil(store::Server& server, const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    Clock::time_point end = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > end) return condition();
+        server.checkForEvent();
+    }
+    return true;
+}
+
+void pump(store::Server& server, int times) {
+    for (int i = 0; i < times; ++i) server.checkForEvent();
+}
+
+long raiseDescriptorLimit(long wanted) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < static_cast<rlim_t>(wanted)) {
+        rlim_t target = static_cast<rlim_t>(wanted);
+        if (limit.rlim_max != RLIM_INFINITY && target > limit.rlim_max) target = limit.rlim_max;
+        limit.rlim_cur = target;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? wanted : static_cast<long>(limit.rlim_cur);
+}
+
+TestClient::TestClient(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    sockaddr_in address = loopback(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+        ::close(fd);
+        return;
+    }
+    // On loopback the handshake completes at once unless the backlog is full; wait a bounded
+    // time for it so that the client is usable when the constructor returns.
+    pollfd entry{fd, POLLOUT, 0};
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::poll(&entry, 1, 2000) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        ::close(fd);
+        return;
+    }
+    descriptor = fd;
+}
+
+TestClient::~TestClient() { close(); }
+
+TestClient::TestClient(TestClient&& other) noexcept : descriptor(other.descriptor), peerClosed(other.peerClosed) {
+    other.descriptor = -1;
+}
+
+void TestClient::close() {
+    if (descriptor >= 0) ::close(descriptor);
+    descriptor = -1;
+}
+
+bool TestClient::send(const Bytes& bytes) {
+    size_t sent = 0;
+    Clock::time_point end = Clock::now() + std::chrono::seconds(2);
+    while (sent < bytes.size() && descriptor >= 0) {
+        ssize_t n = ::send(descriptor, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (Clock::now() > end) return false;
+            pollfd entry{descriptor, POLLOUT, 0};
+            ::poll(&entry, 1, 10);
+        } else {
+            return false;
+        }
+    }
+    return sent == bytes.size();
+}
+
+bool TestClient::send(const std::string& text) { return send(bytesOf(text)); }
+
+Bytes TestClient::readAvailable() {
+    Bytes out;
+    uint8_t buffer[4096];
+    while (descriptor >= 0) {
+        ssize_t n = ::recv(descriptor, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            out.insert(out.end(), buffer, buffer + n);
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) peerClosed = true;
+        break;
+    }
+    return out;
+}
+
+Bytes TestClient::read(store::Server& server, size_t n, std::chrono::milliseconds limit) {
+    Bytes out;
+    Clock::time_point end = Clock::now() + limit;
+    while (out.size() < n && descriptor >= 0 && !peerClosed) {
+        uint8_t buffer[4096];
+        size_t wanted = n - out.size() < sizeof buffer ? n - out.size() : sizeof buffer;
+        ssize_t got = ::recv(descriptor, buffer, wanted, 0);
+        if (got > 0) {
+            out.insert(out.end(), buffer, buffer + got);
+            continue;
+        }
+        if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+            peerClosed = true;
+            break;
+        }
+        if (Clock::now() > end) break;
+        server.checkForEvent();
+    }
+    return out;
+}
+
+bool TestClient::waitForClose(store::Server& server, std::chrono::milliseconds limit) {
+    Clock::time_point end = Clock::now() + limit;
+    while (!peerClosed && descriptor >= 0) {
+        readAvailable();
+        if (peerClosed || Clock::now() > end) break;
+        server.checkForEvent();
+    }
+    return peerClosed;
+}
+
+bool TestClient::staysQuiet(store::Server& server, int polls) {
+    pump(server, polls);
+    return readAvailable().empty() && !peerClosed;
+}
+
+Bytes u32(uint32_t value) {
+    return Bytes{static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+                 static_cast<uint8_t>(value)};
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+uint32_t readU32(const Bytes& bytes, size_t offset) {
+    if (bytes.size() < offset + 4) return 0;
+    return (uint32_t(bytes[offset]) << 24) | (uint32_t(bytes[offset + 1]) << 16) | (uint32_t(bytes[offset + 2]) << 8) |
+           uint32_t(bytes[offset + 3]);
+}
+
+Bytes commandRequest(const std::string& text) {
+    return bytesOf("C") + u32(static_cast<uint32_t>(text.size())) + bytesOf(text);
+}
+
+std::string readCommandReply(TestClient& client, store::Server& server, std::chrono::milliseconds limit) {
+    Bytes length = client.read(server, 4, limit);
+    if (length.size() != 4) return std::string();
+    return textOf(client.read(server, readU32(length), limit));
+}
+
+std::string readRealtimeMessage(TestClient& client, store::Server& server, std::chrono::milliseconds limit) {
+    Bytes tag = client.read(server, 1, limit);
+    if (tag.size() != 1 || tag[0] != 'm') return std::string();
+    return readCommandReply(client, server, limit);
+}
+
+int openDescriptorCount() {
+    DIR* directory = ::opendir("/proc/self/fd");
+    if (!directory) return -1;
+    int count = 0;
+    while (dirent* entry = ::readdir(directory))
+        if (entry->d_name[0] != '.') ++count;
+    ::closedir(directory);
+    return count - 1;  // the directory's own descriptor
+}

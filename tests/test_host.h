@@ -1,0 +1,109 @@
+#pragma once
+// A scripted camera host for end-to-end tests: every callback is recorded with its arguments,
+// and every answer comes from a public field the test sets before (or between) polls.
+#include <frameyard/server.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+class TestHost final : public store::Server {
+public:
+    // Two 640 x 480 cameras "left" and "right", thresholds 10 and 20, no settings, no masks,
+    // pixel aspect ratio 1, no frames, no images, no acquisitions.
+    TestHost();
+    ~TestHost();
+
+    // ---- the script
+    int cameras = 2;
+    std::vector<std::string> names;
+    std::vector<int> widths;
+    std::vector<int> heights;
+    std::vector<int> thresholds;
+    std::vector<std::vector<NumberSetting>> settings;
+    std::vector<float> aspectRatios;
+    std::vector<std::vector<CircularMask>> circularMasks;
+    std::vector<bool> rectangularMaskSupport;
+    std::vector<std::vector<RectangularMask>> rectangularMasks;
+    // Frames the host still has to offer, oldest first; frameAvailable() is true while one is
+    // queued and currentFrame() hands out the oldest.
+    std::deque<Frame> frames;
+    // The frame last handed out; currentFrame() returns a pointer to it (or null when
+    // nullFrames is set, as a misbehaving host might).
+    Frame current;
+    bool nullFrames = false;
+    bool acquire = false;
+    // Called from inside the named callback after it was recorded (to act like a host that
+    // reuses its buffers, or to look at the server from inside a callback).
+    std::map<std::string, std::function<void()>> hooks;
+
+    // ---- what the library did
+    // One entry per callback, "name(arg,arg)" with every argument that identifies the call.
+    std::vector<std::string> calls;
+    std::vector<std::string> errors;
+    std::vector<std::string> warnings;
+
+    // How often a callback with this name was made.
+    int callCount(const std::string& name) const;
+    // The calls whose text starts with the given name followed by '('.
+    std::vector<std::string> callsTo(const std::string& name) const;
+
+    // ---- host callbacks
+    void reportError(const std::string& message) override;
+    void reportWarning(const std::string& message) override;
+    int cameraCount() override;
+    int cameraThreshold(int camera) override;
+    bool setCameraThreshold(int camera, int threshold) override;
+    std::vector<NumberSetting> cameraNumberSettings(int camera) override;
+    bool changeCameraSetting(int camera, const std::string& name, float value) override;
+    float cameraPixelAspectRatio(int camera) override;
+    std::vector<CircularMask> cameraCircularMasks(int camera) override;
+    void setCameraCircularMasks(int camera, const std::vector<CircularMask>& masks) override;
+    bool cameraSupportsRectangularMasks(int camera) override;
+    std::vector<RectangularMask> cameraRectangularMasks(int camera) override;
+    void addCameraRectangularMask(int camera, const RectangularMask& mask) override;
+    void deleteCameraRectangularMask(int camera, const RectangularMask& mask) override;
+    std::string cameraName(int camera) override;
+    int cameraImageWidth(int camera) override;
+    int cameraImageHeight(int camera) override;
+    void realtimeStarting() override;
+    bool frameAvailable() override;
+    const Frame* currentFrame() override;
+    void startRealtime() override;
+    void stopRealtime() override;
+    void setCameraFeaturesWanted(int camera, bool wanted) override;
+    void setCameraImagesWanted(int camera, bool wanted) override;
+    bool cameraImageAvailable(int camera) override;
+    Image cameraImage(int camera) override;
+    void releaseCameraImage(int camera) override;
+    bool acquireSupported() override;
+    void setAcquireRequest(int acquisition, const std::vector<AcquireFrame>& fields) override;
+    bool acquireReady(int acquisition) override;
+    void acquireGo(int acquisition) override;
+    bool acquireFieldReady(int acquisition) override;
+    void startAcquireRecording(int acquisition) override;
+    void stopAcquireRecording(int acquisition) override;
+    bool acquireRecordingFinished(int acquisition) override;
+    int acquiredFrameCount(int acquisition) override;
+    bool acquiredTimecodeAvailable(int acquisition, int field) override;
+    bool acquiredImageAvailable(int acquisition, int field) override;
+    bool acquiredGlobsAvailable(int acquisition, int field) override;
+    Timecode acquiredTimecode(int acquisition, int field) override;
+    AcquiredImage acquiredImage(int acquisition, int field, int camera) override;
+    std::vector<Centroid> acquiredCentroids(int acquisition, int field, int camera) override;
+    void endAcquire(int acquisition) override;
+
+private:
+    void record(const std::string& name, const std::string& arguments = "");
+    // The camera's entry of a per-camera script list, or the fallback beyond its end.
+    template <class T>
+    static T entry(const std::vector<T>& list, int camera, T fallback) {
+        if (camera < 0 || static_cast<size_t>(camera) >= list.size()) return fallback;
+        return list[static_cast<size_t>(camera)];
+    }
+};
+
+// "name(a,b)" as TestHost records it, for comparisons.
+std::string callText(const std::string& name, const std::string& arguments = "");

@@ -1,0 +1,39 @@
+#pragma once
+// A character picture of each camera's blobs, laid out to fit a terminal: one bordered box
+// per camera, side by side where the width allows.
+#include <string>
+#include <vector>
+
+#include "tools/client/camera_info.h"
+#include "tools/client/realtime_client.h"
+
+namespace fycli {
+
+class AsciiView {
+public:
+    // names and regions in the order of the frame's glob lists; columns x rows of terminal.
+    AsciiView(std::vector<std::string> names, std::vector<fyclient::Region> regions, int columns, int rows);
+
+    // The picture of one frame, one string per terminal line, none longer than the width.
+    std::vector<std::string> draw(const fyclient::RealtimeFrame& frame) const;
+
+    int boxesPerRow() const { return perRow; }
+    int innerWidth() const { return gridWidth; }
+    int innerHeight() const { return gridHeight; }
+
+private:
+    std::vector<std::string> box(size_t camera, const std::vector<fyclient::Centroid>& centroids) const;
+
+    std::vector<std::string> names;
+    std::vector<fyclient::Region> regions;
+    int columns;
+    int perRow = 1;
+    int boxWidth = 0;
+    int gridWidth = 0;
+    int gridHeight = 0;
+};
+
+// The region to draw for a camera: its image region, or the whole display space.
+fyclient::Region drawingRegion(const fyclient::CameraInfo& camera);
+
+}  // namespace fycli

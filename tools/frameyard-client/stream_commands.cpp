@@ -1,0 +1,219 @@
+// stream and watch: a realtime session shown as text or as a picture.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "tools/client/command_client.h"
+#include "tools/frameyard-client/ascii_view.h"
+#include "tools/frameyard-client/cli_args.h"
+#include "tools/frameyard-client/commands.h"
+#include "tools/frameyard-client/stream_setup.h"
+
+namespace fycli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// The run ends at the deadline (when --seconds was given) or on an interrupt.
+struct RunLimit {
+    explicit RunLimit(double seconds) : seconds(seconds), start(Clock::now()) {}
+    bool over() const { return interrupted || (seconds > 0 && secondsBetween(start, Clock::now()) >= seconds); }
+    double elapsed() const { return secondsBetween(start, Clock::now()); }
+    double seconds;
+    Clock::time_point start;
+};
+
+std::string centroidList(const std::vector<fyclient::Centroid>& list) {
+    std::string out;
+    char point[48];
+    for (const auto& c : list) {
+        std::snprintf(point, sizeof point, " %.2f,%.2f", static_cast<double>(c.x), static_cast<double>(c.y));
+        out += point;
+    }
+    return out;
+}
+
+void printFrame(uint64_t number, const fyclient::RealtimeFrame& frame, const std::vector<std::string>& names) {
+    std::string line = "frame " + std::to_string(number);
+    if (frame.timecode) line += "  timecode " + timecodeText(*frame.timecode);
+    for (size_t c = 0; c < frame.cameras.size(); ++c) {
+        line += "  " + (c < names.size() ? names[c] : std::to_string(c + 1)) + " " +
+                std::to_string(frame.cameras[c].size()) + ":" + centroidList(frame.cameras[c]);
+    }
+    std::printf("%s\n", line.c_str());
+}
+
+void printSummary(double elapsed, uint64_t frames, double rate, const fyclient::RealtimeFrame& latest,
+                  const std::vector<std::string>& names) {
+    std::string line;
+    char head[64];
+    std::snprintf(head, sizeof head, "%5.1fs  %6.1f frames/s  centroids", elapsed, rate);
+    line = head;
+    for (size_t c = 0; c < latest.cameras.size(); ++c) {
+        line += std::string(c == 0 ? " " : ", ") + (c < names.size() ? names[c] : std::to_string(c + 1)) + " " +
+                std::to_string(latest.cameras[c].size());
+    }
+    if (frames == 0) line += " -";
+    if (latest.timecode) line += "  timecode " + timecodeText(*latest.timecode);
+    std::printf("%s\n", line.c_str());
+}
+
+void terminalSize(int& columns, int& rows) {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
+        columns = size.ws_col;
+        rows = size.ws_row;
+        return;
+    }
+    const char* c = std::getenv("COLUMNS");
+    const char* r = std::getenv("LINES");
+    columns = c ? std::atoi(c) : 80;
+    rows = r ? std::atoi(r) : 24;
+    if (columns <= 0) columns = 80;
+    if (rows <= 0) rows = 24;
+}
+
+// Hides the cursor and clears the screen for the picture; shows the cursor again below it
+// however the command ends.
+class CursorGuard {
+public:
+    CursorGuard() { std::printf("\x1b[?25l\x1b[2J"); }
+    ~CursorGuard() { restore(); }
+    void restore() {
+        if (restored) return;
+        restored = true;
+        std::printf("\x1b[?25h\r\n");
+        std::fflush(stdout);
+    }
+
+private:
+    bool restored = false;
+};
+
+void sendMonitorRequests(fyclient::RealtimeSession& session) {
+    for (const char* request : fyclient::kMonitorRequests) session.sendMessage(request);
+}
+
+}  // namespace
+
+int runStream(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words) {
+    Args args = parseArgs(words, {"--compact", "--timecodes", "--messages", "--print"}, {"--cameras", "--seconds"});
+    if (printedHelp("stream", args.help)) return 0;
+    if (!args.positional.empty()) throw UsageError("stream takes no positional arguments");
+    double seconds = args.values.count("--seconds") ? parseNumber(args.value("--seconds"), "--seconds") : 0.0;
+    if (seconds < 0) throw UsageError("--seconds must not be negative");
+
+    Selection selection = selectCameras(endpoint, args.value("--cameras"));
+    std::vector<std::string> names = selection.names();
+    fyclient::RealtimeOptions options;
+    options.compact = args.has("--compact");
+    options.timecodes = args.has("--timecodes");
+    options.tagged = args.has("--messages");
+    installInterruptHandler();
+    StreamConnection stream(endpoint, selection.wantedNames, static_cast<int>(names.size()), options);
+    std::string joined;
+    for (const auto& n : names) joined += (joined.empty() ? "" : ", ") + n;
+    std::printf("streaming %s from %s (%s centroids%s%s)\n", joined.c_str(), endpoint.text().c_str(),
+                options.compact ? "compact" : "full", options.timecodes ? ", timecodes" : "",
+                options.tagged ? ", messages" : "");
+    std::fflush(stdout);
+
+    RunLimit limit(seconds);
+    uint64_t frames = 0, framesAtReport = 0;
+    bool monitorsSent = false;
+    fyclient::RealtimeFrame latest;
+    Clock::time_point lastReport = limit.start;
+    while (!limit.over()) {
+        if (options.tagged && !monitorsSent && stream.session().streaming()) {
+            sendMonitorRequests(stream.session());
+            monitorsSent = true;
+        }
+        std::optional<fyclient::RealtimeItem> item = stream.session().next(50);
+        if (item && item->isMessage) {
+            std::printf("message %s\n", item->message.c_str());
+        } else if (item) {
+            ++frames;
+            latest = std::move(item->frame);
+            if (args.has("--print")) printFrame(frames, latest, names);
+        }
+        Clock::time_point now = Clock::now();
+        if (!args.has("--print") && secondsBetween(lastReport, now) >= 1.0) {
+            printSummary(limit.elapsed(), frames, (frames - framesAtReport) / secondsBetween(lastReport, now), latest,
+                         names);
+            lastReport = now;
+            framesAtReport = frames;
+        }
+        std::fflush(stdout);
+    }
+    double elapsed = limit.elapsed();
+    std::printf("received %llu frames in %.1f s (%.1f frames/s)\n", static_cast<unsigned long long>(frames), elapsed,
+                elapsed > 0 ? frames / elapsed : 0.0);
+    if (frames == 0) throw fyclient::ClientError("no frames arrived in " + std::to_string(static_cast<int>(elapsed)) + " s");
+    return 0;
+}
+
+int runWatch(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words) {
+    Args args = parseArgs(words, {}, {"--cameras", "--seconds"});
+    if (printedHelp("watch", args.help)) return 0;
+    if (!args.positional.empty()) throw UsageError("watch takes no positional arguments");
+    double seconds = args.values.count("--seconds") ? parseNumber(args.value("--seconds"), "--seconds") : 0.0;
+    if (seconds < 0) throw UsageError("--seconds must not be negative");
+
+    Selection selection = selectCameras(endpoint, args.value("--cameras"));
+    std::vector<fyclient::Region> regions;
+    for (int index : selection.indices) regions.push_back(drawingRegion(selection.all[static_cast<size_t>(index)]));
+    installInterruptHandler();
+    fyclient::RealtimeOptions options;
+    options.timecodes = true;
+    StreamConnection stream(endpoint, selection.wantedNames, static_cast<int>(regions.size()), options);
+
+    int columns = 80, rows = 24;
+    terminalSize(columns, rows);
+    AsciiView view(selection.names(), regions, columns, rows);
+    CursorGuard cursor;
+    RunLimit limit(seconds);
+    uint64_t frames = 0, framesAtRate = 0;
+    double rate = 0;
+    Clock::time_point lastDraw = limit.start - std::chrono::seconds(1), lastRate = limit.start;
+    fyclient::RealtimeFrame latest;
+    while (!limit.over()) {
+        std::optional<fyclient::RealtimeItem> item = stream.session().next(20);
+        if (item && !item->isMessage) {
+            ++frames;
+            latest = std::move(item->frame);
+        }
+        Clock::time_point now = Clock::now();
+        if (secondsBetween(lastRate, now) >= 1.0) {
+            rate = (frames - framesAtRate) / secondsBetween(lastRate, now);
+            framesAtRate = frames;
+            lastRate = now;
+        }
+        if (secondsBetween(lastDraw, now) < 0.1) continue;
+        lastDraw = now;
+        char status[160];
+        std::snprintf(status, sizeof status, "frameyard-client watch  %s  %.0f frames/s  timecode %s  (Ctrl-C stops)",
+                      endpoint.text().c_str(), rate, latest.timecode ? timecodeText(*latest.timecode).c_str() : "-");
+        std::vector<std::string> lines{std::string(status).substr(0, static_cast<size_t>(columns))};
+        for (std::string& line : view.draw(latest)) lines.push_back(std::move(line));
+        // Redraw in place from the top left corner; no line feed after the last line, so a
+        // picture as high as the terminal does not scroll it.
+        std::string screen = "\x1b[H";
+        for (size_t i = 0; i < lines.size(); ++i) screen += lines[i] + (i + 1 < lines.size() ? "\x1b[K\r\n" : "\x1b[K");
+        screen += "\x1b[J";
+        std::fputs(screen.c_str(), stdout);
+        std::fflush(stdout);
+    }
+    cursor.restore();
+    std::printf("watched %llu frames in %.1f s\n", static_cast<unsigned long long>(frames), limit.elapsed());
+    if (frames == 0) throw fyclient::ClientError("no frames arrived");
+    return 0;
+}
+
+}  // namespace fycli
