@@ -5,6 +5,7 @@
 
 #include "protocol/byte_order.h"
 #include "protocol/camera_description.h"
+#include "protocol/status_messages.h"
 #include "toolkit/diagnostics.h"
 #include "toolkit/json_printer.h"
 #include "toolkit/json_value.h"
@@ -243,15 +244,9 @@ namespace {
 
 LuStr maskCommand(const char* name, const RyRectangularMask& mask) {
     LuOSStream out;
-    out << "[\"" << name << "\",{\"x1\":";
-    LuJSonPrinter::writeNumber(out, mask.x1);
-    out << ",\"y1\":";
-    LuJSonPrinter::writeNumber(out, mask.y1);
-    out << ",\"x2\":";
-    LuJSonPrinter::writeNumber(out, mask.x2);
-    out << ",\"y2\":";
-    LuJSonPrinter::writeNumber(out, mask.y2);
-    out << "}]";
+    out << "[\"" << name << "\",";
+    writeRectangularMask(out, mask);
+    out << ']';
     return streamText(out);
 }
 

@@ -20,25 +20,13 @@ const char* const enableTexts[monitorKindCount] = {
 
 LuStr textOf(LuOSStream& out) { return LuStr(out.text(), static_cast<size_t>(out.length())); }
 
-void writeMask(std::ostream& out, const RyRectangularMask& mask) {
-    out << "{\"x1\":";
-    LuJSonPrinter::writeNumber(out, mask.x1);
-    out << ",\"y1\":";
-    LuJSonPrinter::writeNumber(out, mask.y1);
-    out << ",\"x2\":";
-    LuJSonPrinter::writeNumber(out, mask.x2);
-    out << ",\"y2\":";
-    LuJSonPrinter::writeNumber(out, mask.y2);
-    out << '}';
-}
-
 void writeMaskList(std::ostream& out, const LuNullable<LuDArray<RyRectangularMask>>& masks) {
     if (masks.isNull()) {
         out << "null";
         return;
     }
     const LuDArray<RyRectangularMask>& list = masks.get();
-    LuJSonPrinter::writeArray(out, list.getSize(), [&](int i) { writeMask(out, list[i]); });
+    LuJSonPrinter::writeArray(out, list.getSize(), [&](int i) { writeRectangularMask(out, list[i]); });
 }
 
 // Sends through the caller's function and remembers whether every send went through.
@@ -49,6 +37,18 @@ bool sendAll(SendMessageFunction& send, const LuStr& message, bool& allSent) {
 }
 
 }  // namespace
+
+void writeRectangularMask(std::ostream& out, const RyRectangularMask& mask) {
+    out << "{\"x1\":";
+    LuJSonPrinter::writeNumber(out, mask.x1);
+    out << ",\"y1\":";
+    LuJSonPrinter::writeNumber(out, mask.y1);
+    out << ",\"x2\":";
+    LuJSonPrinter::writeNumber(out, mask.x2);
+    out << ",\"y2\":";
+    LuJSonPrinter::writeNumber(out, mask.y2);
+    out << '}';
+}
 
 const char* monitorEnableText(int kind) {
     if (kind < 0 || kind >= monitorKindCount) return nullptr;

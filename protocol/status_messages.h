@@ -3,6 +3,8 @@
 // messages, frame and timecode rates, rectangular masks, camera online states) and the monitor
 // requests with which a client subscribes to them. Texts are compact JSON: numbers as %g with
 // 6 significant digits and '.' as decimal point, strings unescaped.
+#include <ostream>
+
 #include "protocol/abstract_config.h"
 #include "protocol/records.h"
 #include "toolkit/lu_array.h"
@@ -46,6 +48,8 @@ LuStr cameraMessage(int position, const LuStr& inner);
 // Sends ["camera",p,inner] once for every position p of the client's list that holds the host
 // camera, in increasing p. True when every send succeeded (also when none was due).
 bool sendCameraMessage(SendMessageFunction& send, const LuDArray<int>& cameras, int camera, const LuStr& inner);
+// {"x1":X1,"y1":Y1,"x2":X2,"y2":Y2}, the mask object of notifications and camera commands.
+void writeRectangularMask(std::ostream& out, const RyRectangularMask& mask);
 // ["frame_rate",RATE] or ["timecode_rate",RATE]
 LuStr rateMessage(RateKind kind, float rate);
 // ["rectangular_masks",[...]] with one entry per camera of the client's list: null for a
