@@ -61,7 +61,7 @@ void writeCameraSettingsArray(std::ostream& out, AbstractConfig& config, const L
 LuStr cameraArrayText(CameraArray& cameras, const LuDArray<int>* indices) {
     LuOSStream out;
     writeCameraArray(out, cameras, indices);
-    return LuStr(out.text(), static_cast<std::size_t>(out.length()));
+    return out.toLuStr();
 }
 
 }  // namespace RyStoreProtocol

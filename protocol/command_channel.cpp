@@ -15,7 +15,6 @@ namespace RyStoreProtocol {
 
 namespace {
 
-LuStr streamText(LuOSStream& out) { return LuStr(out.text(), static_cast<std::size_t>(out.length())); }
 
 LuStr badCommand() { return LuStr("[\"error\",\"bad_command\"]"); }
 LuStr unsupported() { return LuStr("[\"error\",\"unsupported\"]"); }
@@ -26,7 +25,7 @@ LuStr resultReply(const LuJSonPrinter::ValueWriter& value) {
     out << "[\"result\",";
     value.write(out);
     out << ']';
-    return streamText(out);
+    return out.toLuStr();
 }
 
 CommandReply reply(LuStr text) { return CommandReply{std::move(text), false}; }
@@ -176,7 +175,7 @@ LuStr errorReply(const LuStr& message) {
     out << "[\"error\",";
     LuJSonPrinter::writeString(out, message);
     out << ']';
-    return streamText(out);
+    return out.toLuStr();
 }
 
 CameraResolution resolveCameraNames(const LuDArray<LuStr>& names, AbstractConfig& config) {
@@ -247,7 +246,7 @@ LuStr maskCommand(const char* name, const RyRectangularMask& mask) {
     out << "[\"" << name << "\",";
     writeRectangularMask(out, mask);
     out << ']';
-    return streamText(out);
+    return out.toLuStr();
 }
 
 }  // namespace
@@ -261,7 +260,7 @@ LuStr wantCameras(const LuDArray<LuStr>& names) {
     out << "[\"want_cameras\",";
     LuJSonPrinter::StrArrayWriter(names).write(out);
     out << ']';
-    return streamText(out);
+    return out.toLuStr();
 }
 
 LuStr getThresholds() { return LuStr("[\"get_thresholds\"]"); }
@@ -275,7 +274,7 @@ LuStr changeSetting(const LuStr& name, double value) {
     out << ',';
     LuJSonPrinter::writeNumber(out, value);
     out << ']';
-    return streamText(out);
+    return out.toLuStr();
 }
 
 LuStr addRectangularMask(const RyRectangularMask& mask) { return maskCommand("add_rectangular_mask", mask); }

@@ -18,7 +18,6 @@ const char* const enableTexts[monitorKindCount] = {
     "\"enable_camera_online_states_monitor\"",
 };
 
-LuStr textOf(LuOSStream& out) { return LuStr(out.text(), static_cast<size_t>(out.length())); }
 
 void writeMaskList(std::ostream& out, const LuNullable<LuDArray<RyRectangularMask>>& masks) {
     if (masks.isNull()) {
@@ -77,14 +76,14 @@ LuStr settingChangedMessage(const LuStr& name, float value) {
     out << ',';
     LuJSonPrinter::writeNumber(out, static_cast<double>(value));
     out << ']';
-    return textOf(out);
+    return out.toLuStr();
 }
 
 LuStr cameraMessage(int position, const LuStr& inner) {
     LuOSStream out;
     // The position is an index, written as plain digits (never in exponent form).
     out << "[\"camera\"," << LuStr::format("%d", position) << ',' << inner << ']';
-    return textOf(out);
+    return out.toLuStr();
 }
 
 bool sendCameraMessage(SendMessageFunction& send, const LuDArray<int>& cameras, int camera, const LuStr& inner) {
@@ -99,7 +98,7 @@ LuStr rateMessage(RateKind kind, float rate) {
     out << (kind == timecodeRateKind ? "[\"timecode_rate\"," : "[\"frame_rate\",");
     LuJSonPrinter::writeNumber(out, static_cast<double>(rate));
     out << ']';
-    return textOf(out);
+    return out.toLuStr();
 }
 
 LuStr rectangularMasksMessage(const LuDArray<LuNullable<LuDArray<RyRectangularMask>>>& table,
@@ -114,7 +113,7 @@ LuStr rectangularMasksMessage(const LuDArray<LuNullable<LuDArray<RyRectangularMa
             out << "null";
     });
     out << ']';
-    return textOf(out);
+    return out.toLuStr();
 }
 
 LuStr onlineStatesMessage(const LuDArray<LuNullable<bool>>& states, const LuDArray<int>& cameras) {
@@ -128,7 +127,7 @@ LuStr onlineStatesMessage(const LuDArray<LuNullable<bool>>& states, const LuDArr
             out << (states[camera].get() ? '1' : '0');
     });
     out << ']';
-    return textOf(out);
+    return out.toLuStr();
 }
 
 bool storeRateIfChanged(AbstractConfig& config, RateKind kind, float rate) {

@@ -66,5 +66,5 @@ LuStr toJSon(const LuJSonValue& value) { return toJSon(LuJSonPrinter::JSonValueW
 LuStr toJSon(const LuJSonPrinter::ValueWriter& writer) {
     LuOSStream out;
     writer.write(out);
-    return LuStr(out.text(), static_cast<std::size_t>(out.length()));
+    return out.toLuStr();
 }

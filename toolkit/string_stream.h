@@ -6,6 +6,8 @@
 #include <ostream>
 #include <streambuf>
 
+#include "toolkit/lu_str.h"
+
 // The write-only stream buffer behind LuOSStream.
 class LuSStreamBuf : public std::streambuf {
 public:
@@ -40,6 +42,8 @@ public:
 
     const char* text() { return streamBuffer.text(); }
     int length() const { return streamBuffer.length(); }
+    // A copy of the text written so far (it may hold NUL bytes).
+    LuStr toLuStr() { return LuStr(streamBuffer.text(), static_cast<size_t>(streamBuffer.length())); }
     void setText(const char* text) { streamBuffer.setText(text); }
     LuSStreamBuf& buffer() { return streamBuffer; }
 
