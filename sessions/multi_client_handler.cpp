@@ -1,9 +1,13 @@
 #include "sessions/multi_client_handler.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -56,8 +60,11 @@ FrameView viewOf(const Client& client, const RyStoreProtocol::RealtimeProtocol& 
                      protocol.sendsTimecodes(), protocol.messagesEnabled()};
 }
 
-// poll() readiness that calls for a read: data, the peer hanging up, or an error to collect.
-constexpr short inputEvents = POLLIN | POLLHUP | POLLERR | POLLNVAL;
+using Connection = RyStoreMultiClientHandlerBase::Impl::Connection;
+
+// Readiness reports name the descriptor; listening ones carry this bit as well, so that a
+// report can never pass a client connection off as a listener or the other way round.
+constexpr uint64_t listenerTag = uint64_t{1} << 32;
 
 int pollOnce(std::vector<pollfd>& set) {
     if (set.empty()) return 0;
@@ -68,6 +75,109 @@ int pollOnce(std::vector<pollfd>& set) {
     return 0;
 }
 
+int waitOnce(int readiness, std::vector<epoll_event>& events) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int result = ::epoll_wait(readiness, events.data(), static_cast<int>(events.size()), 0);
+        if (result >= 0 || errno != EINTR) return result;
+    }
+    return 0;
+}
+
+void makeRoomForReports(RyStoreMultiClientHandlerBase::Impl& impl) {
+    if (impl.events.size() < impl.watchedCount) impl.events.resize(impl.watchedCount);
+}
+
+// Whether the watched descriptor is still this connection's own. An aborted or closed one is
+// not: its close took it out of the readiness set, and its number may be another socket's now.
+bool ownsWatchedDescriptor(const Connection& record) {
+    if (record.watched < 0) return false;
+    const RySystemSocket& system = *record.system;
+    return system.isOpen() && !system.isAborted() && system.descriptor() == record.watched;
+}
+
+// Whether the readiness set may still be asked about the session's connection. A broken one
+// is not: its session learns of the end by draining.
+bool isWatchable(Connection& record) {
+    return ownsWatchedDescriptor(record) && !record.system->modeFailed() && !record.client->socket().outputFailed();
+}
+
+void watch(RyStoreMultiClientHandlerBase::Impl& impl, Connection& record) {
+    RySystemSocket* system = record.system;
+    if (impl.readiness < 0 || system == nullptr || !record.client->isAlive()) return;
+    if (!system->isOpen() || system->isAborted() || system->modeFailed()) return;
+    int descriptor = system->descriptor();
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP;
+    event.data.u64 = static_cast<uint32_t>(descriptor);
+    if (::epoll_ctl(impl.readiness, EPOLL_CTL_ADD, descriptor, &event) != 0) {
+        // The session still works, drained on every poll like any unwatched connection.
+        fy::diagnosticErrno("epoll_ctl");
+        return;
+    }
+    size_t slot = static_cast<size_t>(descriptor);
+    if (slot >= impl.byDescriptor.size()) impl.byDescriptor.resize(slot + 1, nullptr);
+    impl.byDescriptor[slot] = &record;
+    record.watched = descriptor;
+    ++impl.watchedCount;
+    makeRoomForReports(impl);
+}
+
+// Before the connection is closed. A descriptor that was closed already (aborted, or closed by
+// its protocol) may belong to a newer connection by now, which must stay watched.
+void unwatch(RyStoreMultiClientHandlerBase::Impl& impl, Connection& record) {
+    if (record.watched < 0) return;
+    size_t slot = static_cast<size_t>(record.watched);
+    if (slot < impl.byDescriptor.size() && impl.byDescriptor[slot] == &record) impl.byDescriptor[slot] = nullptr;
+    if (ownsWatchedDescriptor(record)) ::epoll_ctl(impl.readiness, EPOLL_CTL_DEL, record.watched, nullptr);
+    record.watched = -1;
+    --impl.watchedCount;
+}
+
+// Whether the session does nothing until its client sends something, so that serving it while
+// its connection is quiet changes nothing. Anything else is served on every poll.
+bool waitsForClient(Client& client) {
+    switch (client.state()) {
+    case Client::waiting_for_command:
+    case Client::waiting_for_client_config:
+    case Client::waiting_for_client_to_close:
+    case Client::waiting_for_available_cameras: return true;
+    case Client::running_realtime_protocol: {
+        // A protocol waiting for the first frame must be seen by every poll: that is what
+        // starts the host's frames.
+        RyStoreProtocol::RealtimeProtocol* protocol = client.realtimeProtocol();
+        return protocol != nullptr && protocol->isAlive() && !protocol->isWaitingForFirstFrame();
+    }
+    case Client::configure:
+    case Client::running_livefeat_protocol:
+    case Client::running_acquire_protocol:
+    case Client::configure_get:
+    case Client::exited: return false;
+    }
+    return false;
+}
+
+bool needsService(Connection& record) {
+    Client& client = *record.client;
+    if (!client.isAlive() || !isWatchable(record)) return true;
+    NonBlockingSocket& socket = client.socket();
+    // Unread bytes (a partial item, say) or the peer's close; output the writer still holds
+    // goes out, or times out, only while the session is served.
+    if (socket.input().hasInput() || socket.writer().pendingBytes() > 0) return true;
+    return !waitsForClient(client);
+}
+
+void markDue(RyStoreMultiClientHandlerBase::Impl& impl, Connection& record) {
+    if (record.due) return;
+    record.due = true;
+    impl.due.push_back(&record);
+}
+
+// Sessions are served and removed in the order of the client set.
+void sortByClient(std::vector<Connection*>& records) {
+    std::sort(records.begin(), records.end(),
+              [](const Connection* a, const Connection* b) { return std::less<Client*>()(a->client, b->client); });
+}
+
 }  // namespace
 
 RyStoreProtocol::AbstractConfig& RyStoreMultiClientHandlerBase::Impl::config() { return configureHandler->config(); }
@@ -76,6 +186,9 @@ RyStoreMultiClientHandlerBase::RyStoreMultiClientHandlerBase(RyStoreConfigureHan
     : impl(std::make_unique<Impl>()) {
     impl->owner = this;
     impl->configureHandler = &configure;
+    impl->readiness = ::epoll_create1(EPOLL_CLOEXEC);
+    // Without the set every session is drained and served on every poll: slower, still right.
+    if (impl->readiness < 0) fy::diagnosticErrno("epoll_create1");
 }
 
 RyStoreMultiClientHandlerBase::~RyStoreMultiClientHandlerBase() {
@@ -85,6 +198,7 @@ RyStoreMultiClientHandlerBase::~RyStoreMultiClientHandlerBase() {
         if (connection.socket->isOpen()) connection.socket->close();
         delete connection.socket;
     }
+    if (impl->readiness >= 0) ::close(impl->readiness);
 }
 
 bool RyStoreMultiClientHandlerBase::isAlive() { return !impl->clients.empty(); }
@@ -105,10 +219,15 @@ void RyStoreMultiClientHandlerBase::setLiveFeatHandler(LiveFeatHandler* handler)
 void RyStoreMultiClientHandlerBase::setAcquireHandler(AcquireHandler* handler) { impl->acquireHandler = handler; }
 
 void RyStoreMultiClientHandlerBase::addClient(RySocketInterface* socket) {
-    Impl::Connection connection{socket, dynamic_cast<RySystemSocket*>(socket)};
     Client* client = new Client(*socket, *impl, clock());
-    impl->connections[client] = connection;
+    Impl::Connection& record = impl->connections[client];
+    record.client = client;
+    record.socket = socket;
+    record.system = dynamic_cast<RySystemSocket*>(socket);
     impl->clients.insert(client);
+    watch(*impl, record);
+    // Whatever its connection does, a new session is served by the next poll.
+    markDue(*impl, record);
 }
 
 void RyStoreMultiClientHandlerBase::process() {
@@ -120,40 +239,76 @@ void RyStoreMultiClientHandlerBase::process() {
     impl->readableListeners.clear();
 }
 
-void RyStoreMultiClientHandlerBase::pollConnections() {
-    // One poll() learns which of all the connections and listening sockets have something to
-    // read; sessions whose connection is quiet cost no system call.
-    std::vector<pollfd> set;
-    std::vector<Client*> polled;
-    set.reserve(impl->clients.size() + static_cast<size_t>(listeningDescriptors().getSize()));
-    polled.reserve(impl->clients.size());
-    for (Client* client : impl->clients) {
-        if (!client->isAlive()) continue;  // removed in this poll's removal pass
-        const Impl::Connection& connection = impl->connections[client];
-        RySystemSocket* system = connection.system;
-        bool pollable = system != nullptr && system->isOpen() && !system->isAborted() && !system->modeFailed() &&
-                        !client->socket().outputFailed();
-        if (!pollable) {
-            // Nothing to poll (a test socket), or a connection that is known to be broken: a
-            // drain costs no wait and lets its session see the end of the connection.
-            client->socket().drainInput();
-            continue;
-        }
-        set.push_back(pollfd{system->descriptor(), POLLIN, 0});
-        polled.push_back(client);
-    }
-    const LuDArray<int>& listening = listeningDescriptors();
-    for (int descriptor : listening) set.push_back(pollfd{descriptor, POLLIN, 0});
+void RyStoreMultiClientHandlerBase::noteServiceNeeded(Client& client) {
+    auto found = impl->connections.find(&client);
+    if (found != impl->connections.end() && needsService(found->second)) markDue(*impl, found->second);
+}
 
-    if (pollOnce(set) < 0) {
-        fy::diagnosticErrno("poll");
-        return;
+void RyStoreMultiClientHandlerBase::listeningDescriptorsChanged() {
+    const LuDArray<int>& now = listeningDescriptors();
+    std::vector<Impl::Listener>& listeners = impl->listeners;
+    bool same = listeners.size() == static_cast<size_t>(now.getSize());
+    for (size_t i = 0; same && i < listeners.size(); ++i) same = listeners[i].descriptor == now[static_cast<int>(i)];
+    if (same) return;
+
+    for (const Impl::Listener& listener : listeners) {
+        if (!listener.watched) continue;
+        // A number that went to a client connection meanwhile is that connection's now.
+        size_t slot = static_cast<size_t>(listener.descriptor);
+        const Impl::Connection* owner = slot < impl->byDescriptor.size() ? impl->byDescriptor[slot] : nullptr;
+        if (owner != nullptr && ownsWatchedDescriptor(*owner)) continue;
+        ::epoll_ctl(impl->readiness, EPOLL_CTL_DEL, listener.descriptor, nullptr);
     }
-    for (size_t i = 0; i < polled.size(); ++i) {
-        if (set[i].revents & inputEvents) polled[i]->socket().drainInput();
+    impl->watchedCount -= static_cast<size_t>(
+        std::count_if(listeners.begin(), listeners.end(), [](const Impl::Listener& l) { return l.watched; }));
+    listeners.clear();
+    impl->unwatchedListeners.clear();
+
+    for (int descriptor : now) {
+        bool listed = std::any_of(listeners.begin(), listeners.end(),
+                                  [&](const Impl::Listener& l) { return l.descriptor == descriptor; });
+        bool watched = false;
+        if (!listed && impl->readiness >= 0) {
+            epoll_event event{};
+            event.events = EPOLLIN;
+            event.data.u64 = listenerTag | static_cast<uint32_t>(descriptor);
+            watched = ::epoll_ctl(impl->readiness, EPOLL_CTL_ADD, descriptor, &event) == 0;
+        }
+        // Listed twice, a descriptor is watched once; a refused one is tested with poll() as
+        // before (a descriptor that is not open is then simply never readable).
+        if (!listed && !watched) impl->unwatchedListeners.push_back(pollfd{descriptor, POLLIN, 0});
+        listeners.push_back(Impl::Listener{descriptor, watched});
+        if (watched) ++impl->watchedCount;
     }
-    for (size_t i = polled.size(); i < set.size(); ++i) {
-        if (set[i].revents & POLLIN) impl->readableListeners.push_back(set[i].fd);
+    makeRoomForReports(*impl);
+}
+
+void RyStoreMultiClientHandlerBase::pollConnections() {
+    listeningDescriptorsChanged();
+    // One call learns which connections and listening sockets have something to read; the
+    // sessions of quiet connections are not even looked at.
+    if (impl->watchedCount > 0) {
+        int count = waitOnce(impl->readiness, impl->events);
+        if (count < 0) fy::diagnosticErrno("epoll_wait");
+        for (int i = 0; i < count; ++i) {
+            uint64_t key = impl->events[static_cast<size_t>(i)].data.u64;
+            int descriptor = static_cast<int>(static_cast<uint32_t>(key));
+            if (key & listenerTag) {
+                if (impl->events[static_cast<size_t>(i)].events & EPOLLIN)
+                    impl->readableListeners.push_back(descriptor);
+                continue;
+            }
+            // Data, the peer hanging up, or an error to collect: all call for a read.
+            size_t slot = static_cast<size_t>(descriptor);
+            Impl::Connection* record = slot < impl->byDescriptor.size() ? impl->byDescriptor[slot] : nullptr;
+            if (record == nullptr) continue;
+            record->readable = true;
+            markDue(*impl, *record);
+        }
+    }
+    if (pollOnce(impl->unwatchedListeners) > 0) {
+        for (const pollfd& listener : impl->unwatchedListeners)
+            if (listener.revents & POLLIN) impl->readableListeners.push_back(listener.fd);
     }
 }
 
@@ -163,9 +318,26 @@ bool RyStoreMultiClientHandlerBase::listeningReadable(int descriptor) const {
 }
 
 void RyStoreMultiClientHandlerBase::serveSessions() {
-    // Sessions are only removed after this loop and only added after it, so the set can be
-    // walked directly.
-    for (Client* client : impl->clients) serve(*client);
+    // Sessions are only removed after this loop and only added after it, so the records stay
+    // valid throughout; a session queued while others are served is served by the next poll.
+    std::vector<Impl::Connection*>& serving = impl->serving;
+    serving.swap(impl->due);
+    for (Impl::Connection* record : serving) record->due = false;
+    sortByClient(serving);
+    // Every read happens before any session is served, as with one poll over all of them.
+    for (Impl::Connection* record : serving) {
+        bool readable = record->readable;
+        record->readable = false;
+        if (!record->client->isAlive()) continue;  // removed in this poll's removal pass
+        // A connection the set does not watch (a test socket, or one known to be broken) is
+        // drained on every poll: that costs no wait and lets its session see the end.
+        if (readable || !isWatchable(*record)) record->client->socket().drainInput();
+    }
+    for (Impl::Connection* record : serving) {
+        serve(*record->client);
+        if (needsService(*record)) markDue(*impl, *record);
+    }
+    serving.clear();
 }
 
 void RyStoreMultiClientHandlerBase::serve(Client& client) {
@@ -220,20 +392,29 @@ void RyStoreMultiClientHandlerBase::announceWantedCameras() {
 }
 
 void RyStoreMultiClientHandlerBase::removeFinishedSessions() {
-    for (auto it = impl->clients.begin(); it != impl->clients.end();) {
-        Client* client = *it;
+    // A session ends only while it is processed, after which it is queued, as is a session that
+    // was born ended; so the queue holds every finished session.
+    std::vector<Impl::Connection*>& due = impl->due;
+    sortByClient(due);
+    size_t kept = 0;
+    // By index: a host called back from here may queue more sessions.
+    for (size_t i = 0; i < due.size(); ++i) {
+        Impl::Connection* record = due[i];
+        Client* client = record->client;
         if (client->isAlive()) {
-            ++it;
+            due[kept++] = record;
             continue;
         }
-        it = impl->clients.erase(it);
-        Impl::Connection connection = impl->connections[client];
+        impl->clients.erase(client);
+        RySocketInterface* socket = record->socket;
+        unwatch(*impl, *record);
         impl->connections.erase(client);
-        if (connection.socket->isOpen()) connection.socket->close();
+        if (socket->isOpen()) socket->close();
         if (impl->realtimeClients.erase(client) > 0 && !impl->realtimeClients.empty()) announceWantedCameras();
         delete client;
-        delete connection.socket;
+        delete socket;
     }
+    due.resize(kept);
 }
 
 void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::AbstractGlobFrame& frame,
@@ -258,9 +439,11 @@ void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::Abstr
                 fy::diagnostic("sendGlobs failed\n");
                 client->process();
             }
+            noteServiceNeeded(*client);
         } else if (protocol->isWaitingForFirstFrame()) {
             impl->realtimeActive = true;
             protocol->sendReady();
+            noteServiceNeeded(*client);
         }
     }
     removeFinishedSessions();
@@ -276,6 +459,7 @@ void RyStoreMultiClientHandlerBase::rateChanged(RyStoreProtocol::RateKind kind, 
         if (protocol == nullptr || !protocol->monitorEnabled(kind)) continue;
         SendMessageToClientFunction send(*client);
         send.send(message);
+        noteServiceNeeded(*client);
     }
 }
 
@@ -286,6 +470,7 @@ void RyStoreMultiClientHandlerBase::broadcastRectangularMasks(
         if (protocol == nullptr || !protocol->monitorEnabled(RyStoreProtocol::rectangularMasksMonitor)) continue;
         SendMessageToClientFunction send(*client);
         send.send(RyStoreProtocol::rectangularMasksMessage(table, client->cameras()));
+        noteServiceNeeded(*client);
     }
 }
 
@@ -296,6 +481,7 @@ void RyStoreMultiClientHandlerBase::announceSettingChanged(int camera, const LuS
         if (protocol == nullptr || !protocol->acceptsCameraMessages()) continue;
         SendMessageToClientFunction send(*client);
         RyStoreProtocol::sendCameraMessage(send, client->cameras(), camera, message);
+        noteServiceNeeded(*client);
     }
 }
 
@@ -337,6 +523,12 @@ void RyStoreMultiClientHandler::acceptConnections() {
     }
 }
 
-void RyStoreMultiClientHandler::addListeningSocket(int descriptor) { listening.append(descriptor); }
+void RyStoreMultiClientHandler::addListeningSocket(int descriptor) {
+    listening.append(descriptor);
+    listeningDescriptorsChanged();
+}
 
-void RyStoreMultiClientHandler::clearListeningSockets() { listening.clear(); }
+void RyStoreMultiClientHandler::clearListeningSockets() {
+    listening.clear();
+    listeningDescriptorsChanged();
+}

@@ -53,9 +53,11 @@ public:
     RyStoreMultiClientHandlerBase(const RyStoreMultiClientHandlerBase&) = delete;
     RyStoreMultiClientHandlerBase& operator=(const RyStoreMultiClientHandlerBase&) = delete;
 
-    // One poll: reads what has arrived on every connection (one poll() for all of them and
-    // the listening sockets), serves every session, removes finished ones, stops the host's
-    // frames when no realtime client is left, accepts new connections.
+    // One poll: one readiness check over every connection and listening socket, a drain of the
+    // readable connections, then serves every session that can make progress (input read,
+    // output still queued, a new session, one whose state acts without input), removes
+    // finished ones, stops the host's frames when no realtime client is left, accepts new
+    // connections. A session that waits for its client on a quiet connection costs nothing.
     void process() override;
     // True while at least one session exists.
     bool isAlive() override;
@@ -69,7 +71,7 @@ public:
     void setAcquireHandler(AcquireHandler* handler);
 
     // Starts a session on a connection and takes ownership of the socket. System sockets are
-    // part of the shared poll; any other socket is drained on every poll.
+    // part of the shared readiness check; any other socket is drained and served on every poll.
     void addClient(RySocketInterface* socket);
 
     unsigned int clientCount() const;
@@ -93,15 +95,22 @@ public:
     void setImageCamera(int camera, bool on);
 
 protected:
-    // The listening descriptors the shared poll covers.
+    // The listening descriptors the shared readiness check covers.
     virtual const LuDArray<int>& listeningDescriptors() const = 0;
-    // Whether the poll of the current process() found this listening descriptor readable.
+    // Whether the readiness check of the current process() found this listening descriptor
+    // readable.
     bool listeningReadable(int descriptor) const;
+    // Derived classes call this whenever their listening descriptors change, and before they
+    // close one: a closed descriptor's number may come back as another socket, which a stale
+    // registration would miss.
+    void listeningDescriptorsChanged();
 
 private:
     void pollConnections();
     void serveSessions();
     void serve(Client& client);
+    // Queues the session for the next poll when serving it then could change anything.
+    void noteServiceNeeded(Client& client);
     void noteReadyRealtimeClient(Client& client);
     void startRealtime();
     void stopRealtimeIfIdle();

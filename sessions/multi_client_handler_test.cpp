@@ -1,7 +1,11 @@
 #include "sessions/multi_client_handler.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
+#include <memory>
+
+#include "net/system_socket.h"
 #include "protocol/frame_format.h"
 #include "sessions/session_test_support.h"
 #include "toolkit/diagnostics.h"
@@ -225,6 +229,109 @@ TEST(MultiClientHandler, WantedCamerasAreTheUnionOverRealtimeClients) {
     narrow->close();
     ASSERT_TRUE(rig.clientsLeft(0));
     EXPECT_EQ(replacement.events, (Events{"wanted:0,1,2", "wanted:2", "stop"}));
+}
+
+// Quiet sessions are left alone between polls; what their clients do must still reach them.
+TEST(MultiClientHandler, QuietSessionsStillHearTheirClients) {
+    Rig rig;
+    auto leaving = rig.connect();
+    auto asking = rig.connect();
+    auto silent = rig.connect();
+    ASSERT_TRUE(leaving && asking && silent);
+    pollTimes(rig.handler, 5);
+    leaving->close();
+    ASSERT_TRUE(rig.clientsLeft(2));
+    pollTimes(rig.handler, 5);
+    // The command exchange leaves the session waiting for its next command, so it can ask twice.
+    std::string reply = commandReply("\"ok\"");
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(asking->send(commandRequest("\"enable_realtime_messages\"")));
+        ASSERT_TRUE(receive(rig.handler, *asking, reply.size())) << "round " << round;
+        EXPECT_EQ(asking->take(reply.size()), reply);
+        pollTimes(rig.handler, 3);
+    }
+    EXPECT_EQ(rig.handler.clientCount(), 2u);
+    silent->collect();
+    EXPECT_EQ(silent->received, "");
+}
+
+// Frames the client's socket could not take wait in the session's writer; they must keep
+// going out as the client reads, although the client sends nothing at all.
+TEST(MultiClientHandler, QueuedOutputDrainsWithoutNewInput) {
+    Rig rig;
+    rig.configure.fakeConfig.cameras = 200;
+    int small = 4096;
+    // Accepted connections inherit the listener's send buffer size.
+    ASSERT_EQ(::setsockopt(rig.listener.descriptor, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    auto client = rig.connect();
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(client->send("R1"));
+    ASSERT_TRUE(driveUntil(rig.handler, [&] { return rig.handler.isRealtimeActive(); }));
+
+    CountingFrame frame(200);
+    std::string one = frameBytes(frame, false, false);
+    std::string expected;
+    // Far more than the server's send buffer and the client's receive window hold.
+    while (expected.size() < 2 * 1024 * 1024) {
+        rig.handler.distributeFrame(frame, timecode, frame);
+        expected += one;
+    }
+    ASSERT_TRUE(receive(rig.handler, *client, expected.size())) << client->received.size() << " of " << expected.size();
+    EXPECT_TRUE(client->received == expected);
+    EXPECT_EQ(rig.handler.clientCount(), 1u);
+}
+
+// An aborted connection's descriptor is closed at once; a connection accepted while its session
+// still exists can get the same number, and removing the old session must not stop the
+// handler from watching the new one.
+TEST(MultiClientHandler, ReusedDescriptorStaysWatchedWhenTheAbortedSessionGoes) {
+    Rig rig;
+    Listener side;
+    TestClient first(side.port);
+    int firstDescriptor = ::accept(side.descriptor, nullptr, nullptr);
+    ASSERT_GE(firstDescriptor, 0);
+    auto* firstSocket = new RySystemSocket(firstDescriptor);
+    rig.handler.addClient(firstSocket);
+    ASSERT_TRUE(first.send("R1"));
+    ASSERT_TRUE(driveUntil(rig.handler, [&] { return rig.handler.isRealtimeActive(); }));
+
+    TestClient second(side.port);  // connected before the abort frees the number
+    fy::DiagnosticCapture capture;
+    firstSocket->abort();
+    int secondDescriptor = ::accept(side.descriptor, nullptr, nullptr);
+    ASSERT_EQ(secondDescriptor, firstDescriptor);
+    rig.handler.addClient(new RySystemSocket(secondDescriptor));
+    pollTimes(rig.handler, 2);
+
+    // The frame cannot be written to the aborted connection, which ends its session.
+    CountingFrame frame(3);
+    rig.handler.distributeFrame(frame, timecode, frame);
+    EXPECT_EQ(capture.text(), "Aborting socket\nsendGlobs failed\n");
+    ASSERT_EQ(rig.handler.clientCount(), 1u);
+
+    ASSERT_TRUE(second.send("a"));
+    ASSERT_TRUE(receive(rig.handler, second, 2));
+    EXPECT_EQ(second.received, std::string(2, '\0'));
+}
+
+// Stopping and restarting to listen usually gives the new listening socket the old number.
+TEST(MultiClientHandler, NewListenerWithTheOldNumberIsWatched) {
+    FakeConfigure configure;
+    RyStoreMultiClientHandler handler(configure);
+    auto old = std::make_unique<Listener>();
+    int number = old->descriptor;
+    handler.addListeningSocket(number);
+    TestClient early(old->port);
+    ASSERT_TRUE(driveUntil(handler, [&] { return handler.clientCount() == 1; }));
+
+    handler.clearListeningSockets();
+    old.reset();
+    Listener renewed;
+    ASSERT_EQ(renewed.descriptor, number);
+    handler.addListeningSocket(renewed.descriptor);
+    TestClient late(renewed.port);
+    ASSERT_TRUE(late.ok());
+    EXPECT_TRUE(driveUntil(handler, [&] { return handler.clientCount() == 2; }));
 }
 
 TEST(MultiClientHandler, LiveFeatureSelectionsAreReferenceCounted) {
