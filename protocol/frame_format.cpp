@@ -8,18 +8,30 @@
 
 namespace RyStoreProtocol {
 
-uint16_t toFixedPoint(float coordinate) {
-    // The scaling is single precision and the rounding offset double precision: clients decode
-    // the values produced this way, so the rounding must match to the last unit.
-    float scaled = coordinate * 128.0f;
-    double rounded = static_cast<double>(scaled) + 0.5;
+namespace {
+
+// The low 16 bits of the truncated value for any magnitude: fmod is exact, and no
+// out-of-range double is converted to an integer. NaN and infinities give 0.
+uint16_t lowBitsOfAnyValue(double rounded) {
     if (!std::isfinite(rounded)) return 0;
-    // fmod is exact, so this is the low 16 bits of the truncated value for any magnitude,
-    // without converting an out-of-range double to an integer.
     double low = std::fmod(std::trunc(rounded), 65536.0);
     if (low < 0.0) low += 65536.0;
     return static_cast<uint16_t>(low);
 }
+
+// Inline, for the frame encoder: every coordinate a camera produces takes the first branch,
+// where the conversion to 32 bits is defined.
+inline uint16_t fixedPoint(float coordinate) {
+    // The scaling is single precision and the rounding offset double precision: clients decode
+    // the values produced this way, so the rounding must match to the last unit.
+    double rounded = static_cast<double>(coordinate * 128.0f) + 0.5;
+    if (rounded >= 0.0 && rounded < 4294967296.0) return static_cast<uint16_t>(static_cast<uint32_t>(rounded));
+    return lowBitsOfAnyValue(rounded);
+}
+
+}  // namespace
+
+uint16_t toFixedPoint(float coordinate) { return fixedPoint(coordinate); }
 
 Centroid toCentroid(const GlobRecord& record) {
     Centroid centroid;
@@ -46,15 +58,34 @@ bool insideAnyMask(const GlobRecord& glob, const LuDArray<RyCircularMask>& masks
     return false;
 }
 
-void appendCentroid(std::vector<uint8_t>& out, const GlobRecord& glob, bool compact) {
-    if (compact) {
-        putU16(out, toFixedPoint(glob.x));
-        putU16(out, toFixedPoint(glob.y));
-    } else {
-        putF32(out, glob.x);
-        putF32(out, glob.y);
-        putU16(out, glob.flags);
+template <bool compact>
+uint8_t* storeCentroid(uint8_t* at, const GlobRecord& glob) {
+    if (compact) return storeU16(storeU16(at, fixedPoint(glob.x)), fixedPoint(glob.y));
+    return storeU16(storeF32(storeF32(at, glob.x), glob.y), glob.flags);
+}
+
+// Writes the kept centroids of one camera from `at` on and returns how many were kept. One
+// instance per form and source, so that the loop, which runs for every centroid of every
+// frame, carries no test that is the same for the whole list.
+template <bool compact, class Source>
+int storeKeptCentroids(uint8_t* at, int available, Source glob, const LuDArray<RyCircularMask>& masks) {
+    bool masked = !masks.isEmpty();
+    int kept = 0;
+    for (int i = 0; i < available && kept < maxCentroidsPerCamera; ++i) {
+        GlobRecord record = glob(i);
+        if (masked && insideAnyMask(record, masks)) continue;
+        at = storeCentroid<compact>(at, record);
+        ++kept;
     }
+    return kept;
+}
+
+template <bool compact>
+int storeKeptCentroids(uint8_t* at, const AbstractGlobList& globs, const LuDArray<RyCircularMask>& masks) {
+    int available = globs.globCount();
+    if (const GlobRecord* records = globs.records())
+        return storeKeptCentroids<compact>(at, available, [records](int i) { return records[i]; }, masks);
+    return storeKeptCentroids<compact>(at, available, [&globs](int i) { return globs.centroid(i); }, masks);
 }
 
 // Receives one camera's glob list from the frame and appends it.
@@ -103,18 +134,17 @@ std::vector<uint8_t> messageBytes(const LuStr& text, bool liveFeat) {
 
 void appendGlobList(std::vector<uint8_t>& out, const AbstractGlobList& globs,
                     const LuDArray<RyCircularMask>& masks, bool compact) {
-    size_t countAt = out.size();
-    putU16(out, 0);
-    int kept = 0;
     int available = globs.globCount();
-    for (int i = 0; i < available && kept < maxCentroidsPerCamera; ++i) {
-        GlobRecord glob = globs.centroid(i);
-        if (insideAnyMask(glob, masks)) continue;
-        appendCentroid(out, glob, compact);
-        ++kept;
-    }
-    out[countAt] = static_cast<uint8_t>(kept >> 8);
-    out[countAt + 1] = static_cast<uint8_t>(kept);
+    int most = available < 0 ? 0 : available < maxCentroidsPerCamera ? available : maxCentroidsPerCamera;
+    size_t width = compact ? 4 : 10;
+    size_t countAt = out.size();
+    // Room for every centroid that can be kept, filled in place (this runs for every camera of
+    // every frame); what masks left unused is cut off below.
+    out.resize(countAt + 2 + static_cast<size_t>(most) * width);
+    uint8_t* at = out.data() + countAt + 2;
+    int kept = compact ? storeKeptCentroids<true>(at, globs, masks) : storeKeptCentroids<false>(at, globs, masks);
+    storeU16(out.data() + countAt, static_cast<uint16_t>(kept));
+    out.resize(countAt + 2 + static_cast<size_t>(kept) * width);
 }
 
 std::vector<uint8_t> encodeRealtimeFrame(const AbstractGlobFrame& frame, const Timecode& timecode,

@@ -40,6 +40,8 @@ TEST(FixedPoint, RoundsLikeTheClientsAndStaysDefinedOutsideTheRange) {
     // Outside 0..512: the low 16 bits of the truncated value; NaN and infinities give 0.
     EXPECT_EQ(toFixedPoint(512.0f), 0);
     EXPECT_EQ(toFixedPoint(-1.0f), uint16_t(-127));
+    EXPECT_EQ(toFixedPoint(33554428.0f), 65024) << "just below 2^32 / 128";
+    EXPECT_EQ(toFixedPoint(33554436.0f), 512) << "just above it";
     EXPECT_EQ(toFixedPoint(1e30f), 0);
     EXPECT_EQ(toFixedPoint(-std::numeric_limits<float>::max()), 0);
     EXPECT_EQ(toFixedPoint(std::numeric_limits<float>::infinity()), 0);
@@ -67,6 +69,13 @@ TEST(RealtimeFrame, KeepsTheFirst2000UnmaskedCentroidsAndLooksNoFurther) {
     EXPECT_EQ(out.substr(2 + 4, 4), f32(10.0f)) << "the first kept centroid is index 10";
     EXPECT_EQ(out.substr(2 + 1999 * 10 + 4, 4), f32(float(2009 % 512)));
     EXPECT_EQ(frame.lists[0].highestRead, 2009);
+
+    // Records read as one array give the very same bytes, in both forms.
+    std::string compact = encode(frame, true);
+    frame.lists[0].contiguous = true;
+    EXPECT_EQ(encode(frame, false), out);
+    EXPECT_EQ(encode(frame, true), compact);
+    EXPECT_EQ(compact.size(), 2u + 2000u * 4u);
 }
 
 TEST(RealtimeFrame, CircularMasksDropCentroidsOnOrInsideTheCircle) {
@@ -78,6 +87,9 @@ TEST(RealtimeFrame, CircularMasksDropCentroidsOnOrInsideTheCircle) {
     frame.addMask(0, 300.0f, 300.0f, 1.0f);
     uint16_t y = toFixedPoint(14.01f);
     EXPECT_EQ(encode(frame, true), bytes({0, 1, 0x06, 0x80, uint8_t(y >> 8), uint8_t(y)}));
+    frame.lists[0].contiguous = true;
+    EXPECT_EQ(encode(frame, true), bytes({0, 1, 0x06, 0x80, uint8_t(y >> 8), uint8_t(y)}));
+    frame.lists[0].contiguous = false;
 
     frame.fullyMasked[0] = true;
     frame.lists[0].highestRead = -1;

@@ -11,6 +11,9 @@ public:
     virtual ~AbstractGlobList() = default;
     virtual int globCount() const = 0;
     virtual GlobRecord centroid(int index) const = 0;
+    // All globCount() records as one array, for lists that keep them so: encoders then read
+    // them directly instead of calling centroid() for each. Null otherwise.
+    virtual const GlobRecord* records() const { return nullptr; }
 };
 
 class GlobListVisitor {

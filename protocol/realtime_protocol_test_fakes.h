@@ -90,17 +90,20 @@ private:
     LuDArray<int> noCameras;
 };
 
-// Scripted glob records that remember how far they were read.
+// Scripted glob records that remember how far they were read through centroid(); with
+// `contiguous` set they are also offered as one array, as the server's frame copy does.
 class ScriptedGlobList : public RyStoreProtocol::AbstractGlobList {
 public:
     std::vector<RyStoreProtocol::GlobRecord> globs;
     mutable int highestRead = -1;
+    bool contiguous = false;
 
     int globCount() const override { return static_cast<int>(globs.size()); }
     RyStoreProtocol::GlobRecord centroid(int index) const override {
         highestRead = std::max(highestRead, index);
         return globs.at(static_cast<size_t>(index));
     }
+    const RyStoreProtocol::GlobRecord* records() const override { return contiguous ? globs.data() : nullptr; }
 };
 
 // One scripted list per host camera, and their circular masks.

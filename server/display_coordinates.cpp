@@ -51,12 +51,4 @@ Server::RectangularMask DisplayScale::toPixels(const RyRectangularMask& mask) co
     return out;
 }
 
-RyStoreProtocol::GlobRecord DisplayScale::toGlob(const Server::Centroid& centroid) const {
-    RyStoreProtocol::GlobRecord record;
-    record.x = toDisplayX(centroid.x);
-    record.y = toDisplayY(centroid.y);
-    record.flags = 1;
-    return record;
-}
-
 }  // namespace store

@@ -27,7 +27,14 @@ public:
     // Corner to corner: (x, y) and (x + width, y + height).
     RyRectangularMask toDisplay(const Server::RectangularMask& mask) const;
     Server::RectangularMask toPixels(const RyRectangularMask& mask) const;
-    RyStoreProtocol::GlobRecord toGlob(const Server::Centroid& centroid) const;
+    // Inline: it runs for every centroid of every frame.
+    RyStoreProtocol::GlobRecord toGlob(const Server::Centroid& centroid) const {
+        RyStoreProtocol::GlobRecord record;
+        record.x = toDisplayX(centroid.x);
+        record.y = toDisplayY(centroid.y);
+        record.flags = 1;
+        return record;
+    }
 
 private:
     int width_;

@@ -9,38 +9,37 @@
 
 namespace store {
 
-// One frame's centroid lists, copied from the host, by host camera index. A camera the frame
-// has no list for reads as a camera without globs.
+// One frame's centroid lists, copied from the host and converted to display coordinates at
+// once, by host camera index: the copy outlives the host's buffers, and every client view
+// reads the same converted records. A camera the frame has no list for reads as a camera
+// without globs.
 class Server::Impl::GlobFrame final : public RyStoreProtocol::AbstractGlobFrame {
 public:
     class GlobList;
 
-    // Neither the host nor the lists are owned; both outlive the view.
-    GlobFrame(Server& host, const std::vector<std::vector<Centroid>>& centroids)
-        : host(host), centroids(centroids) {}
+    GlobFrame() = default;
+    // Replaces the frame's lists with the host's frame; the lists' storage is reused from one
+    // frame to the next. The host is asked for the image size of every camera with centroids.
+    void copyFrom(Server& host, const Frame& frame);
 
-    int globListCount() const override { return static_cast<int>(centroids.size()); }
+    int globListCount() const override { return static_cast<int>(lists.size()); }
     void visitGlobList(int camera, RyStoreProtocol::GlobListVisitor& visitor) const override;
 
 private:
-    Server& host;
-    const std::vector<std::vector<Centroid>>& centroids;
+    std::vector<std::vector<RyStoreProtocol::GlobRecord>> lists;
 };
 
-// One camera's centroids, converted to display coordinates as they are read.
+// One camera's centroids in display coordinates.
 class Server::Impl::GlobFrame::GlobList final : public RyStoreProtocol::AbstractGlobList {
 public:
-    GlobList(const std::vector<Centroid>& centroids, int width, int height)
-        : centroids(centroids), scale(width, height) {}
+    explicit GlobList(const std::vector<RyStoreProtocol::GlobRecord>& list) : list(list) {}
 
-    int globCount() const override { return static_cast<int>(centroids.size()); }
-    RyStoreProtocol::GlobRecord centroid(int index) const override {
-        return scale.toGlob(centroids[static_cast<size_t>(index)]);
-    }
+    int globCount() const override { return static_cast<int>(list.size()); }
+    RyStoreProtocol::GlobRecord centroid(int index) const override { return list[static_cast<size_t>(index)]; }
+    const RyStoreProtocol::GlobRecord* records() const override { return list.data(); }
 
 private:
-    const std::vector<Centroid>& centroids;
-    DisplayScale scale;
+    const std::vector<RyStoreProtocol::GlobRecord>& list;
 };
 
 // The circular masks of every host camera for one frame. A camera outside the table has none.

@@ -16,7 +16,8 @@ Server::Impl::Impl(Server* host)
       config(new Config(*this)),
       clientHandler(new RyStoreMultiClientHandler(*configureHandler)),
       realtimeHandler(new RealtimeModeHandler(*host)),
-      livefeatHandler(new LivefeatModeHandler(*host, featuresWanted)) {
+      livefeatHandler(new LivefeatModeHandler(*host, featuresWanted)),
+      frameCopy(new GlobFrame) {
     // The live-feature adapter stays unattached until the handler runs live-feature sessions;
     // until then an 'f' client is refused as by a server without live features.
     clientHandler->setRealtimeHandler(realtimeHandler.get());
@@ -98,14 +99,13 @@ void Server::Impl::distributeFrame() {
     if (!frame) return;
     // A deep copy: the host may reuse its buffers as soon as currentFrame() has returned, and
     // one copy serves every client through per-client views.
-    std::vector<std::vector<Centroid>> centroids = frame->centroids;
     RyStoreProtocol::Timecode timecode;
     for (size_t i = 0; i < timecode.size(); ++i) timecode[i] = static_cast<uint32_t>(frame->timecode[i]);
-    GlobFrame frameView(*host, centroids);
+    frameCopy->copyFrom(*host, *frame);
     // Masks of every camera, also those no client watches.
     LuDArray<LuDArray<RyCircularMask>> masks = configureHandler->circularMasks();
     MaskInfo maskView(masks);
-    clientHandler->distributeFrame(frameView, timecode, maskView);
+    clientHandler->distributeFrame(*frameCopy, timecode, maskView);
 }
 
 void Server::Impl::distributeImages() {

@@ -76,6 +76,8 @@ private:
     std::unique_ptr<RyStoreMultiClientHandler> clientHandler;
     std::unique_ptr<RealtimeModeHandler> realtimeHandler;
     std::unique_ptr<LivefeatModeHandler> livefeatHandler;
+    // The latest host frame, kept so that its storage serves the next frame too.
+    std::unique_ptr<GlobFrame> frameCopy;
     LuDArray<int> featuresWanted;
     int listenPort = defaultListenPort;
     LuDArray<int> cameraIndices;

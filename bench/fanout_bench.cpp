@@ -1,0 +1,592 @@
+// Realtime fan-out under load. A host frame of 8 cameras x 200 centroids goes to 1, 16 and 64
+// loopback clients, in the full and the compact centroid form, as fast as the slowest client
+// takes frames (the host offers a new frame while fewer than `window` frames are unread by
+// some client), and then paced at 500 frames/s to 16 clients. Beside every library run a
+// baseline run writes the very same bytes to the same number of sockets with blocking send()
+// and nothing else, read by the same reader: what this machine can move at all. The baseline
+// runs twice: on connections that first carried the same opening exchange as the library's
+// (the like-for-like limit), and on fresh ones.
+//
+// Latency runs from the moment the host hands a frame out (currentFrame(), or the baseline's
+// send loop picking the frame up) to the moment a client has received the frame's last byte.
+// The frame's sequence number rides in the timecode, one byte per component.
+//
+// Usage: fanout_bench [seconds per measured run, default 1] [only: "full", "compact", "paced"
+// or "library" to skip the other runs, for profiling]
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/test_client.h"
+
+namespace {
+
+constexpr int cameras = 8;
+constexpr int centroidsPerCamera = 200;
+constexpr uint32_t window = 4;
+constexpr uint32_t pacedWindow = 64;
+constexpr double pacedRate = 500.0;
+constexpr double warmUpSeconds = 0.3;
+
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// When each frame was handed out, by sequence number. The window keeps readers far less than
+// the ring's size behind the producer.
+class Stamps {
+public:
+    void set(uint32_t seq, int64_t t) { slots[seq % size].store(t, std::memory_order_release); }
+    int64_t get(uint32_t seq) const { return slots[seq % size].load(std::memory_order_acquire); }
+
+private:
+    static constexpr size_t size = 1 << 16;
+    std::unique_ptr<std::atomic<int64_t>[]> slots{new std::atomic<int64_t>[size]};
+};
+
+// How the producer (library host or baseline writer) decides that the next frame is due.
+struct Pace {
+    bool paced = false;
+    uint32_t window = ::window;
+
+    // Either as soon as every client has all but `window` frames, or every 1/500 s.
+    bool due(uint32_t produced, uint32_t completed, int64_t& nextDue) const {
+        if (produced - completed >= window) return false;
+        if (!paced) return true;
+        int64_t t = nowNs();
+        if (t < nextDue) return false;
+        nextDue += static_cast<int64_t>(1e9 / pacedRate);
+        if (t - nextDue > 100'000'000) nextDue = t;  // fell far behind: do not burst to catch up
+        return true;
+    }
+};
+
+// One thread that reads every client connection through epoll and cuts the streams into
+// frames: 't' and four timecode bytes, then per camera a u16 count and count centroids.
+class Reader {
+public:
+    Reader(const std::vector<int>& fds, bool compact, const Stamps& stamps)
+        : centroidSize(compact ? 4 : 10), stamps(stamps), streams(fds.size()), counts(new std::atomic<uint64_t>[fds.size()]) {
+        for (size_t i = 0; i < fds.size(); ++i) {
+            streams[i].fd = fds[i];
+            streams[i].buffer.resize(1 << 18);
+            counts[i].store(0);
+        }
+    }
+
+    void start() { thread = std::thread([this] { run(); }); }
+    void stop() {
+        stopping.store(true);
+        if (thread.joinable()) thread.join();
+    }
+
+    // Frames that every client has received completely (a prefix of the sequence).
+    uint32_t completed() const { return completed_.load(std::memory_order_acquire); }
+    std::vector<uint64_t> frameCounts() const {
+        std::vector<uint64_t> out;
+        for (size_t i = 0; i < streams.size(); ++i) out.push_back(counts[i].load(std::memory_order_relaxed));
+        return out;
+    }
+    // Latencies are kept for frames from this sequence number on, while recording is set.
+    void record(uint32_t fromSeq) {
+        firstRecorded.store(fromSeq);
+        recording.store(true);
+    }
+    void stopRecording() { recording.store(false); }
+    // Valid after stop().
+    const std::vector<int64_t>& latencies() const { return samples; }
+    const std::vector<uint8_t>& firstFrame() const { return sample; }
+    bool failed() const { return failed_.load(std::memory_order_relaxed); }
+    // Valid after stop().
+    const std::string& error() const { return error_; }
+
+private:
+    struct Stream {
+        int fd = -1;
+        std::vector<uint8_t> buffer;
+        size_t begin = 0;
+        size_t end = 0;
+        uint32_t next = 0;  // one past the newest sequence number seen
+        bool seen = false;
+    };
+
+    void run() {
+        int poller = ::epoll_create1(0);
+        for (size_t i = 0; i < streams.size(); ++i) {
+            epoll_event event{};
+            event.events = EPOLLIN;
+            event.data.u64 = i;
+            ::epoll_ctl(poller, EPOLL_CTL_ADD, streams[i].fd, &event);
+        }
+        std::vector<epoll_event> events(streams.size());
+        while (!stopping.load(std::memory_order_relaxed) && error_.empty()) {
+            int ready = ::epoll_wait(poller, events.data(), static_cast<int>(events.size()), 10);
+            for (int k = 0; k < ready; ++k) drain(events[static_cast<size_t>(k)].data.u64);
+            publishCompleted();
+        }
+        failed_.store(!error_.empty());
+        ::close(poller);
+    }
+
+    void drain(size_t index) {
+        Stream& s = streams[index];
+        for (int rounds = 0; rounds < 64; ++rounds) {
+            if (s.buffer.size() - s.end < 65536) {
+                std::memmove(s.buffer.data(), s.buffer.data() + s.begin, s.end - s.begin);
+                s.end -= s.begin;
+                s.begin = 0;
+            }
+            ssize_t got = ::recv(s.fd, s.buffer.data() + s.end, s.buffer.size() - s.end, 0);
+            if (got <= 0) {
+                if (got == 0) error_ = "a client connection was closed";
+                return;
+            }
+            int64_t t = nowNs();
+            s.end += static_cast<size_t>(got);
+            while (size_t length = completeFrame(s)) takeFrame(index, s.buffer.data() + s.begin, length, t);
+            if (!error_.empty()) return;
+            if (s.begin == s.end) s.begin = s.end = 0;
+        }
+    }
+
+    // The length of the frame at the start of the unread bytes, 0 while it is incomplete.
+    size_t completeFrame(const Stream& s) {
+        const uint8_t* p = s.buffer.data() + s.begin;
+        size_t available = s.end - s.begin;
+        if (available == 0) return 0;
+        if (p[0] != 't') {
+            error_ = "a frame does not start with its timecode";
+            return 0;
+        }
+        size_t at = 5;
+        for (int camera = 0; camera < cameras; ++camera) {
+            if (available < at + 2) return 0;
+            size_t count = static_cast<size_t>(p[at]) << 8 | p[at + 1];
+            at += 2 + count * centroidSize;
+        }
+        return available < at ? 0 : at;
+    }
+
+    void takeFrame(size_t index, const uint8_t* frame, size_t length, int64_t t) {
+        uint32_t seq = uint32_t(frame[1]) << 24 | uint32_t(frame[2]) << 16 | uint32_t(frame[3]) << 8 | frame[4];
+        Stream& s = streams[index];
+        if (s.seen && seq != s.next) error_ = "a client missed a frame or got one twice";
+        s.seen = true;
+        s.next = seq + 1;
+        if (sample.empty()) sample.assign(frame, frame + length);
+        if (recording.load(std::memory_order_relaxed) && int32_t(seq - firstRecorded.load()) >= 0)
+            samples.push_back(t - stamps.get(seq));
+        counts[index].fetch_add(1, std::memory_order_relaxed);
+        streams[index].begin += length;
+    }
+
+    void publishCompleted() {
+        bool first = true;
+        uint32_t least = 0;
+        for (const Stream& s : streams) {
+            if (!s.seen) return;
+            if (first || int32_t(s.next - least) < 0) least = s.next;
+            first = false;
+        }
+        completed_.store(least, std::memory_order_release);
+    }
+
+    const size_t centroidSize;
+    const Stamps& stamps;
+    std::vector<Stream> streams;
+    std::unique_ptr<std::atomic<uint64_t>[]> counts;
+    std::atomic<uint32_t> completed_{0};
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> recording{false};
+    std::atomic<uint32_t> firstRecorded{0};
+    std::vector<int64_t> samples;
+    std::vector<uint8_t> sample;
+    std::string error_;
+    std::atomic<bool> failed_{false};
+    std::thread thread;
+};
+
+// A host with eight 640 x 480 cameras whose frame always holds the same 200 centroids per
+// camera; only the timecode (the sequence number) changes.
+class BenchHost final : public store::Server {
+public:
+    BenchHost() {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<float> x(0.0f, 640.0f), y(0.0f, 480.0f);
+        frame.centroids.resize(cameras);
+        for (auto& list : frame.centroids)
+            for (int i = 0; i < centroidsPerCamera; ++i) list.push_back({x(random), y(random)});
+        frame.timecode = {{0, 0, 0, 0}};
+    }
+
+    Stamps stamps;
+    const Reader* reader = nullptr;
+    Pace pace;
+    bool producing = false;
+    int handshakeFrames = 0;
+    uint32_t produced = 0;
+    int64_t nextDue = 0;
+
+    bool frameAvailable() override {
+        if (handshakeFrames > 0) return true;
+        return producing && reader != nullptr && pace.due(produced, reader->completed(), nextDue);
+    }
+    const Frame* currentFrame() override {
+        if (handshakeFrames > 0) {
+            --handshakeFrames;
+            return &frame;
+        }
+        uint32_t seq = produced++;
+        for (int i = 0; i < 4; ++i) frame.timecode[static_cast<size_t>(i)] = static_cast<int>((seq >> (24 - 8 * i)) & 0xFF);
+        stamps.set(seq, nowNs());
+        return &frame;
+    }
+
+    void reportError(const std::string& message) override { std::fprintf(stderr, "host error: %s\n", message.c_str()); }
+    void reportWarning(const std::string& message) override { std::fprintf(stderr, "host warning: %s\n", message.c_str()); }
+    int cameraCount() override { return cameras; }
+    int cameraThreshold(int) override { return 100; }
+    bool setCameraThreshold(int, int) override { return true; }
+    std::vector<NumberSetting> cameraNumberSettings(int) override { return {}; }
+    bool changeCameraSetting(int, const std::string&, float) override { return true; }
+    float cameraPixelAspectRatio(int) override { return 1.0f; }
+    std::vector<CircularMask> cameraCircularMasks(int) override { return {}; }
+    void setCameraCircularMasks(int, const std::vector<CircularMask>&) override {}
+    bool cameraSupportsRectangularMasks(int) override { return false; }
+    std::vector<RectangularMask> cameraRectangularMasks(int) override { return {}; }
+    void addCameraRectangularMask(int, const RectangularMask&) override {}
+    void deleteCameraRectangularMask(int, const RectangularMask&) override {}
+    std::string cameraName(int camera) override { return "camera" + std::to_string(camera); }
+    int cameraImageWidth(int) override { return 640; }
+    int cameraImageHeight(int) override { return 480; }
+    void realtimeStarting() override {}
+    void startRealtime() override {}
+    void stopRealtime() override {}
+    void setCameraFeaturesWanted(int, bool) override {}
+    void setCameraImagesWanted(int, bool) override {}
+    bool cameraImageAvailable(int) override { return false; }
+    Image cameraImage(int) override { return Image{nullptr, nullptr, nullptr}; }
+    void releaseCameraImage(int) override {}
+    bool acquireSupported() override { return false; }
+    void setAcquireRequest(int, const std::vector<AcquireFrame>&) override {}
+    bool acquireReady(int) override { return false; }
+    void acquireGo(int) override {}
+    bool acquireFieldReady(int) override { return false; }
+    void startAcquireRecording(int) override {}
+    void stopAcquireRecording(int) override {}
+    bool acquireRecordingFinished(int) override { return true; }
+    int acquiredFrameCount(int) override { return 0; }
+    bool acquiredTimecodeAvailable(int, int) override { return false; }
+    bool acquiredImageAvailable(int, int) override { return false; }
+    bool acquiredGlobsAvailable(int, int) override { return false; }
+    Timecode acquiredTimecode(int, int) override { return Timecode{{0, 0, 0, 0}}; }
+    AcquiredImage acquiredImage(int, int, int) override { return AcquiredImage{0, 0, nullptr}; }
+    std::vector<Centroid> acquiredCentroids(int, int, int) override { return {}; }
+    void endAcquire(int) override {}
+
+private:
+    Frame frame;
+};
+
+struct Result {
+    double fpsPerClient = 0;   // mean over clients
+    double minFpsPerClient = 0;
+    double p50us = 0;
+    double p99us = 0;
+    size_t samples = 0;
+    std::vector<uint8_t> frame;  // one frame as the clients received it
+    std::string error;
+};
+
+double percentile(std::vector<int64_t>& values, double p) {
+    if (values.empty()) return 0;
+    size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
+    return static_cast<double>(values[index]) / 1000.0;
+}
+
+// Warms up, then measures for `seconds` while step() produces frames; step() is the producer's
+// main loop body (one checkForEvent(), or one baseline send round).
+template <class Step>
+Result measure(Reader& reader, size_t clients, double seconds, uint32_t& produced, Step step) {
+    Result result;
+    reader.start();
+    int64_t warmEnd = nowNs() + static_cast<int64_t>(warmUpSeconds * 1e9);
+    while (nowNs() < warmEnd && !reader.failed()) step();
+    std::vector<uint64_t> before = reader.frameCounts();
+    int64_t t0 = nowNs();
+    reader.record(produced);
+    int64_t end = t0 + static_cast<int64_t>(seconds * 1e9);
+    while (nowNs() < end && !reader.failed()) step();
+    reader.stopRecording();
+    std::vector<uint64_t> after = reader.frameCounts();
+    double elapsed = static_cast<double>(nowNs() - t0) / 1e9;
+    reader.stop();
+    result.error = reader.error();
+    uint64_t total = 0, least = UINT64_MAX;
+    for (size_t i = 0; i < clients; ++i) {
+        total += after[i] - before[i];
+        least = std::min<uint64_t>(least, after[i] - before[i]);
+    }
+    result.fpsPerClient = static_cast<double>(total) / static_cast<double>(clients) / elapsed;
+    result.minFpsPerClient = static_cast<double>(least) / elapsed;
+    std::vector<int64_t> latencies = reader.latencies();
+    result.samples = latencies.size();
+    result.p50us = percentile(latencies, 0.50);
+    result.p99us = percentile(latencies, 0.99);
+    result.frame = reader.firstFrame();
+    return result;
+}
+
+Result failure(const char* why) {
+    Result result;
+    result.error = why;
+    return result;
+}
+
+Result runLibrary(int clients, bool compact, Pace pace, double seconds) {
+    BenchHost host;
+    int port = freeLoopbackPort();
+    host.setListenPort(port);
+    if (port <= 0 || !host.startListening()) return failure("cannot listen");
+
+    // One at a time: the listening backlog is short, and the server accepts one per poll.
+    std::vector<std::unique_ptr<TestClient>> connections;
+    for (int i = 0; i < clients; ++i) {
+        connections.push_back(std::make_unique<TestClient>(port));
+        if (!connections.back()->isConnected()) return failure("cannot connect");
+        if (!pumpUntil(host, [&] { return host.clientCount() == static_cast<unsigned>(i + 1); }))
+            return failure("clients not accepted");
+    }
+    // The start handshake with timecodes, all clients at once: one host frame answers every
+    // waiting client with 'r'.
+    for (auto& c : connections) c->send(compact ? "Rft1" : "Rt1");
+    for (auto& c : connections)
+        if (textOf(c->read(host, 1)) != "t") return failure("no timecode query");
+    for (auto& c : connections) c->send("1");
+    pump(host, 20);
+    host.handshakeFrames = 1;
+    for (auto& c : connections)
+        if (textOf(c->read(host, 1)) != "r") return failure("no ready byte");
+    for (auto& c : connections) c->send("g");
+    pump(host, 20);
+
+    std::vector<int> fds;
+    for (auto& c : connections) fds.push_back(c->fd());
+    Reader reader(fds, compact, host.stamps);
+    host.reader = &reader;
+    host.pace = pace;
+    host.nextDue = nowNs();
+    host.producing = true;
+    // A host main loop with nothing else to do. While no frame is due it lets other threads
+    // have the core (on a busy two-core machine the reader may share it), as the baseline does.
+    Result result = measure(reader, fds.size(), seconds, host.produced, [&] {
+        uint32_t before = host.produced;
+        host.checkForEvent();
+        if (host.produced == before) ::sched_yield();
+    });
+    // Clients that close with unread bytes reset their connections, which the server would
+    // report; what is still in flight is read first.
+    host.producing = false;
+    for (int i = 0; i < 100; ++i) {
+        host.checkForEvent();
+        bool quiet = true;
+        for (auto& c : connections) quiet = c->readAvailable().empty() && quiet;
+        if (quiet) break;
+    }
+    connections.clear();
+    pumpUntil(host, [&] { return host.clientCount() == 0; });
+    return result;
+}
+
+bool sendAll(int fd, const uint8_t* data, size_t length) {
+    while (length > 0) {
+        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        data += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+// Reads exactly n bytes from a blocking socket whose receive time-out bounds the wait.
+bool receiveAll(int fd, size_t n) {
+    uint8_t buffer[16];
+    return n <= sizeof buffer && ::recv(fd, buffer, n, MSG_WAITALL) == static_cast<ssize_t>(n);
+}
+
+// The opening the library's clients go through, byte for byte, with the baseline writing the
+// server's side: a connection that has carried this request-and-reply exchange moves bulk
+// data measurably slower on loopback than a fresh one, so without it the baseline would
+// measure a different kind of connection.
+bool replayOpening(TestClient& client, int server, bool compact) {
+    std::string opening = compact ? "Rft1" : "Rt1";
+    auto clientReads = [&](char expected) {
+        pollfd entry{client.fd(), POLLIN, 0};
+        return ::poll(&entry, 1, 2000) == 1 && client.readAvailable() == Bytes{static_cast<uint8_t>(expected)};
+    };
+    auto serverWrites = [&](char byte) { return ::send(server, &byte, 1, MSG_NOSIGNAL) == 1; };
+    return client.send(opening) && receiveAll(server, opening.size()) && serverWrites('t') && clientReads('t') &&
+           client.send("1") && receiveAll(server, 1) && serverWrites('r') && clientReads('r') && client.send("g") &&
+           receiveAll(server, 1);
+}
+
+// The same frame bytes to the same number of loopback sockets with blocking send() alone.
+Result runBaseline(int clients, bool compact, bool opening, Pace pace, double seconds, std::vector<uint8_t> frame) {
+    if (frame.size() < 5) return failure("no frame to replay");
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 128) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(listener);
+        return failure("cannot listen");
+    }
+    std::vector<std::unique_ptr<TestClient>> connections;
+    std::vector<int> serverEnds;
+    bool exchanged = true;
+    for (int i = 0; i < clients && exchanged; ++i) {
+        connections.push_back(std::make_unique<TestClient>(ntohs(address.sin_port)));
+        int fd = connections.back()->isConnected() ? ::accept(listener, nullptr, nullptr) : -1;
+        if (fd < 0) break;
+        serverEnds.push_back(fd);
+        int one = 1;
+        timeval limit{2, 0};
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        if (opening) exchanged = replayOpening(*connections.back(), fd, compact);
+    }
+    ::close(listener);
+    Result result;
+    if (!exchanged || serverEnds.size() != static_cast<size_t>(clients)) {
+        result.error = exchanged ? "cannot connect" : "opening exchange failed";
+    } else {
+        std::vector<int> fds;
+        for (auto& c : connections) fds.push_back(c->fd());
+        Stamps stamps;
+        Reader reader(fds, compact, stamps);
+        uint32_t produced = 0;
+        int64_t nextDue = nowNs();
+        result = measure(reader, fds.size(), seconds, produced, [&] {
+            if (!pace.due(produced, reader.completed(), nextDue)) {
+                ::sched_yield();
+                return;
+            }
+            uint32_t seq = produced++;
+            for (int i = 0; i < 4; ++i) frame[static_cast<size_t>(1 + i)] = static_cast<uint8_t>(seq >> (24 - 8 * i));
+            stamps.set(seq, nowNs());
+            for (int fd : serverEnds) sendAll(fd, frame.data(), frame.size());
+        });
+    }
+    for (int fd : serverEnds) ::close(fd);
+    return result;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Library and baseline runs alternate, so that load from elsewhere on the machine hits both
+// alike; the row shows the medians and the range of the per-round ratios.
+bool compare(const char* form, int clients, bool compact, Pace pace, double seconds, int rounds, bool libraryOnly) {
+    std::vector<double> fps, least, p50, p99, baseFps, baseP50, baseP99, freshFps, ratios;
+    size_t bytes = 0;
+    for (int round = 0; round < rounds; ++round) {
+        Result library = runLibrary(clients, compact, pace, seconds);
+        Result baseline, fresh;
+        if (!libraryOnly && library.error.empty()) {
+            baseline = runBaseline(clients, compact, true, pace, seconds, library.frame);
+            fresh = runBaseline(clients, compact, false, pace, seconds, library.frame);
+        }
+        for (const Result* failed : {&library, &baseline, &fresh}) {
+            if (failed->error.empty()) continue;
+            std::printf("%-8s %7d  FAILED: %s\n", form, clients, failed->error.c_str());
+            return false;
+        }
+        bytes = library.frame.size();
+        fps.push_back(library.fpsPerClient);
+        least.push_back(library.minFpsPerClient);
+        p50.push_back(library.p50us);
+        p99.push_back(library.p99us);
+        baseFps.push_back(baseline.fpsPerClient);
+        baseP50.push_back(baseline.p50us);
+        baseP99.push_back(baseline.p99us);
+        freshFps.push_back(fresh.fpsPerClient);
+        if (baseline.fpsPerClient > 0) ratios.push_back(library.fpsPerClient / baseline.fpsPerClient);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    auto ratio = [&](const std::vector<double>& base) { return median(base) > 0 ? median(fps) / median(base) : 0; };
+    std::printf("%-8s %7d %6zu %8.0f %8.0f %8.0f %5.2f %4.2f-%-4.2f %8.0f %5.2f %7.0f %7.0f %7.0f %7.0f\n", form,
+                clients, bytes, median(fps), median(least), median(baseFps), ratio(baseFps),
+                ratios.empty() ? 0.0 : ratios.front(), ratios.empty() ? 0.0 : ratios.back(), median(freshFps),
+                ratio(freshFps), median(p50), median(p99), median(baseP50), median(baseP99));
+    std::fflush(stdout);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
+    if (!(seconds > 0.0 && seconds <= 60.0)) seconds = 1.0;
+    std::string only = argc > 2 ? argv[2] : "";
+    bool libraryOnly = only == "library";
+    if (libraryOnly) only.clear();
+    auto wanted = [&](const char* name) { return only.empty() || only == name; };
+    const int rounds = 3;
+    raiseDescriptorLimit(1024);
+    std::printf("realtime fan-out: %d cameras x %d centroids per frame, loopback, %d rounds of %.1f s per row\n",
+                cameras, centroidsPerCamera, rounds, seconds);
+    std::printf(
+        "lib   = store::Server in a host loop of checkForEvent(), clients through the opening handshake\n"
+        "base  = the same bytes to the same number of sockets with blocking send() and nothing else, after\n"
+        "        the same opening exchange on each connection (the machine's limit for such connections)\n"
+        "fresh = as base, on connections that never carried a byte before the frames\n"
+        "fps per client: median of the rounds (min = the slowest client); ratio = lib / base, medians, then\n"
+        "the range over the rounds; /fr = lib / fresh; latency in microseconds from the frame's hand-out\n"
+        "to its last byte at a client.\n\n");
+    const char* header = "form     clients  bytes  lib fps  lib min base fps ratio  (range)  fresh fps  /fr "
+                         "lib p50 lib p99 bas p50 bas p99\n";
+
+    bool ok = true;
+    std::printf("as fast as the slowest client takes frames (at most %u frames unread):\n%s", window, header);
+    for (bool compact : {false, true}) {
+        if (!wanted(compact ? "compact" : "full")) continue;
+        for (int clients : {1, 16, 64})
+            ok = compare(compact ? "compact" : "full", clients, compact, Pace(), seconds, rounds, libraryOnly) && ok;
+    }
+    if (wanted("paced")) {
+        std::printf("\npaced at %.0f frames/s (at most %u frames unread):\n%s", pacedRate, pacedWindow, header);
+        Pace pace;
+        pace.paced = true;
+        pace.window = pacedWindow;
+        for (bool compact : {false, true})
+            ok = compare(compact ? "compact" : "full", 16, compact, pace, seconds, rounds, libraryOnly) && ok;
+    }
+    return ok ? 0 : 1;
+}
