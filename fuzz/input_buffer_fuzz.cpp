@@ -8,13 +8,14 @@
 #include <string>
 
 #include "net/input_buffer.h"
+#include "net/test_sockets.h"
 
 namespace {
 
 using Read = SessionInputBuffer::Read;
 
 // Hands out queued bytes in the sizes the input asks for, as a socket would.
-class ChunkSocket : public RySocketInterface {
+class ChunkSocket : public net_test::NullSocket {
 public:
     std::string pending;
     size_t maxPerRead = 1;
@@ -28,15 +29,6 @@ public:
         pending.erase(0, n);
         return static_cast<int>(n);
     }
-    int write(const void*, size_t length) override { return static_cast<int>(length); }
-    void close() override {}
-    void abort() override {}
-    bool isOpen() const override { return true; }
-    void setNoDelay() override {}
-    void setNonBlocking(bool) override {}
-    bool isNonBlocking() const override { return true; }
-    LuStr getPeerName() const override { return LuStr(""); }
-    unsigned short getSockPort() const override { return 0; }
 };
 
 void check(bool condition) {

@@ -1,6 +1,6 @@
 #pragma once
-// Test doubles shared by the net tests: a scripted socket, a clock the test moves, and a real
-// connected pair of loopback sockets.
+// Test doubles shared by the tests of every layer: a socket base with do-nothing answers, a
+// scripted socket, a clock the test moves, and a real connected pair of loopback sockets.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -16,9 +16,26 @@
 
 namespace net_test {
 
+// An open, non-blocking connection from 127.0.0.1 to port 4000 that has nothing to read and
+// swallows whatever is written; test doubles override only the calls they care about.
+class NullSocket : public RySocketInterface {
+public:
+    bool hasInput() override { return false; }
+    int read(void*, size_t) override { return 0; }
+    int write(const void*, size_t length) override { return static_cast<int>(length); }
+    void close() override {}
+    void abort() override {}
+    bool isOpen() const override { return true; }
+    void setNoDelay() override {}
+    void setNonBlocking(bool) override {}
+    bool isNonBlocking() const override { return true; }
+    LuStr getPeerName() const override { return LuStr("127.0.0.1"); }
+    unsigned short getSockPort() const override { return 4000; }
+};
+
 // A socket whose peer the test plays: it takes at most `room` more bytes and hands out what
 // is in `incoming`.
-class FakeSocket : public RySocketInterface {
+class FakeSocket : public NullSocket {
 public:
     std::string taken, incoming;
     size_t room = static_cast<size_t>(-1);
@@ -42,19 +59,15 @@ public:
         room -= n;
         return static_cast<int>(n);
     }
-    void close() override {}
     void abort() override { ++abortCalls, aborted = true; }
-    bool isOpen() const override { return true; }
-    void setNoDelay() override {}
-    void setNonBlocking(bool) override {}
-    bool isNonBlocking() const override { return true; }
     LuStr getPeerName() const override { return LuStr("10.0.0.7"); }
-    unsigned short getSockPort() const override { return 4000; }
 };
 
+// A clock that stands still at `time` until the test moves it.
 class FakeClock : public RyStoreProtocol::AbstractClock {
 public:
-    double time = 0.0;
+    double time;
+    explicit FakeClock(double start = 0.0) : time(start) {}
     double now() override { return time; }
 };
 

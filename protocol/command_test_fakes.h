@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "net/non_blocking_socket.h"
-#include "protocol/abstract_config.h"
+#include "net/test_sockets.h"
 #include "protocol/configure_handler.h"
+#include "protocol/test_config.h"
 
 namespace command_test {
 
@@ -33,7 +34,7 @@ struct SettingCall {
     double value;
 };
 
-class FakeConfig : public RyStoreProtocol::AbstractConfig {
+class FakeConfig : public config_test::NullConfig {
 public:
     std::vector<FakeCamera> cameras;
     std::vector<int> thresholdValues;
@@ -48,7 +49,6 @@ public:
     std::string defaultPeer;
     unsigned short defaultPort = 0;
 
-    void changeThreshold(int, int) override {}
     int threshold(int camera) override { return thresholdValues.at(size_t(camera)); }
     int cameraCount() override { return int(cameras.size()); }
     LuStr cameraName(int camera) override { return cameras.at(size_t(camera)).cameraName; }
@@ -60,7 +60,6 @@ public:
     void visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) override {
         if (camera >= 0 && size_t(camera) < cameras.size()) visitor.visit(cameras[size_t(camera)]);
     }
-    const LuDArray<int>& camerasForClient(const LuStr&, unsigned short) override { return none; }
     void addRectangularMask(int camera, const RyRectangularMask& mask) override { addedMasks.push_back({camera, mask}); }
     void deleteRectangularMask(int camera, const RyRectangularMask& mask) override {
         deletedMasks.push_back({camera, mask});
@@ -68,8 +67,6 @@ public:
     void changeSetting(int camera, const LuStr& name, double value) override {
         settingCalls.push_back({camera, name.str(), value});
     }
-    LuDArray<LuNullable<LuDArray<RyRectangularMask>>> rectangularMasks() override { return {}; }
-    LuDArray<LuNullable<bool>> onlineStates() override { return {}; }
     bool canFindAvailableCameras() override { return canFind; }
     RyStoreProtocol::AvailableCameras findAvailableCameras() override { return available; }
     RyStoreProtocol::DefaultCamerasResult changeDefaultCameras(const LuDArray<int>& list, const LuStr& peer,
@@ -79,11 +76,6 @@ public:
         defaultPort = port;
         return defaultResult;
     }
-    LuNullable<float> storedRate(RyStoreProtocol::RateKind) override { return {}; }
-    void storeRate(RyStoreProtocol::RateKind, float) override {}
-
-private:
-    LuDArray<int> none;
 };
 
 class FakeConfigureHandler : public RyStoreConfigureHandlerBase {
@@ -116,34 +108,19 @@ public:
 };
 
 // The inner connection under the session socket: records what the server wrote.
-class RecordingSocket : public RySocketInterface {
+class RecordingSocket : public net_test::NullSocket {
 public:
     std::string written;
-    bool hasInput() override { return false; }
-    int read(void*, size_t) override { return 0; }
     int write(const void* buffer, size_t length) override {
         written.append(static_cast<const char*>(buffer), length);
         return int(length);
     }
-    void close() override {}
-    void abort() override {}
-    bool isOpen() const override { return true; }
-    void setNoDelay() override {}
-    void setNonBlocking(bool) override {}
-    bool isNonBlocking() const override { return true; }
-    LuStr getPeerName() const override { return LuStr("127.0.0.1"); }
-    unsigned short getSockPort() const override { return 4000; }
-};
-
-class StillClock : public RyStoreProtocol::AbstractClock {
-public:
-    double now() override { return 0.0; }
 };
 
 // A session connection whose client the test plays.
 struct Connection {
     RecordingSocket inner;
-    StillClock clock;
+    net_test::FakeClock clock;
     NonBlockingSocket socket{inner, clock};
 
     void send(const std::string& bytes) { socket.input().append(bytes.data(), bytes.size()); }

@@ -8,14 +8,15 @@
 
 #include "net/clock.h"
 #include "net/non_blocking_socket.h"
-#include "protocol/abstract_config.h"
+#include "net/test_sockets.h"
 #include "protocol/glob_interfaces.h"
+#include "protocol/test_config.h"
 
 namespace realtime_test {
 
 // The connection under a NonBlockingSocket; client input goes straight into the session's
 // input buffer, so reads here only tell whether the connection is still there.
-class RecordingSocket : public RySocketInterface {
+class RecordingSocket : public net_test::NullSocket {
 public:
     std::string written;
     bool failWrites = false;
@@ -23,7 +24,6 @@ public:
     int closeCalls = 0;
     int noDelayCalls = 0;
 
-    bool hasInput() override { return false; }
     int read(void*, size_t) override { return open ? 0 : -1; }
     int write(const void* buffer, size_t length) override {
         if (failWrites || !open) return -1;
@@ -34,21 +34,12 @@ public:
     void abort() override { open = false; }
     bool isOpen() const override { return open; }
     void setNoDelay() override { ++noDelayCalls; }
-    void setNonBlocking(bool) override {}
-    bool isNonBlocking() const override { return true; }
-    LuStr getPeerName() const override { return LuStr("127.0.0.1"); }
-    unsigned short getSockPort() const override { return 4000; }
-};
-
-class FixedClock : public RyStoreProtocol::AbstractClock {
-public:
-    double now() override { return 1.0; }
 };
 
 // A session connection whose client the test plays.
 struct Connection {
     RecordingSocket inner;
-    FixedClock clock;
+    net_test::FakeClock clock{1.0};
     NonBlockingSocket socket{inner, clock};
 
     void send(const std::string& bytes) { socket.input().append(bytes.data(), bytes.size()); }
@@ -57,37 +48,19 @@ struct Connection {
     std::string takeWritten() { return std::exchange(inner.written, std::string()); }
 };
 
-class RecordingConfig : public RyStoreProtocol::AbstractConfig {
+class RecordingConfig : public config_test::NullConfig {
 public:
     std::vector<std::pair<int, int>> thresholdChanges;      // camera, value
     std::vector<std::pair<int, std::string>> settingChanges;  // camera, name
     LuDArray<LuNullable<LuDArray<RyRectangularMask>>> maskTable;
     LuDArray<LuNullable<bool>> states;
-    LuNullable<float> rates[2];
 
     void changeThreshold(int camera, int value) override { thresholdChanges.push_back({camera, value}); }
-    int threshold(int) override { return 0; }
     int cameraCount() override { return 3; }
     LuStr cameraName(int camera) override { return LuStr::format("camera%d", camera); }
-    LuNullable<LuDArray<int>> addCameras(const LuDArray<LuStr>&, LuStr&) override { return {}; }
-    void visitCamera(int, RyStoreProtocol::CameraVisitor&) override {}
-    const LuDArray<int>& camerasForClient(const LuStr&, unsigned short) override { return noCameras; }
-    void addRectangularMask(int, const RyRectangularMask&) override {}
-    void deleteRectangularMask(int, const RyRectangularMask&) override {}
     void changeSetting(int camera, const LuStr& name, double) override { settingChanges.push_back({camera, name.str()}); }
     LuDArray<LuNullable<LuDArray<RyRectangularMask>>> rectangularMasks() override { return maskTable; }
     LuDArray<LuNullable<bool>> onlineStates() override { return states; }
-    bool canFindAvailableCameras() override { return false; }
-    RyStoreProtocol::AvailableCameras findAvailableCameras() override { return {}; }
-    RyStoreProtocol::DefaultCamerasResult changeDefaultCameras(const LuDArray<int>&, const LuStr&,
-                                                               unsigned short) override {
-        return {};
-    }
-    LuNullable<float> storedRate(RyStoreProtocol::RateKind kind) override { return rates[kind]; }
-    void storeRate(RyStoreProtocol::RateKind kind, float rate) override { rates[kind] = rate; }
-
-private:
-    LuDArray<int> noCameras;
 };
 
 // Scripted glob records that remember how far they were read through centroid(); with

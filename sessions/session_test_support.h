@@ -15,18 +15,19 @@
 #include <string>
 #include <vector>
 
+#include "net/test_sockets.h"
 #include "protocol/configure_handler.h"
+#include "protocol/test_config.h"
 #include "sessions/multi_client_handler.h"
 
 namespace session_test {
 
 // Host cameras cam0, cam1, ... with threshold 10 * (index + 1).
-class FakeConfig : public RyStoreProtocol::AbstractConfig {
+class FakeConfig : public config_test::NullConfig {
 public:
     int cameras = 3;
     std::vector<std::pair<int, int>> thresholdChanges;
     std::function<void()> onThresholdChange;
-    LuNullable<float> rates[2];
 
     void changeThreshold(int camera, int value) override {
         thresholdChanges.push_back({camera, value});
@@ -35,29 +36,11 @@ public:
     int threshold(int camera) override { return 10 * (camera + 1); }
     int cameraCount() override { return cameras; }
     LuStr cameraName(int camera) override { return LuStr::format("cam%d", camera); }
-    LuNullable<LuDArray<int>> addCameras(const LuDArray<LuStr>&, LuStr& error) override {
-        error = "Adding cameras it not supported.";
-        return {};
-    }
-    void visitCamera(int, RyStoreProtocol::CameraVisitor&) override {}
     const LuDArray<int>& camerasForClient(const LuStr&, unsigned short) override {
         all.clear();
         for (int i = 0; i < cameras; ++i) all.append(i);
         return all;
     }
-    void addRectangularMask(int, const RyRectangularMask&) override {}
-    void deleteRectangularMask(int, const RyRectangularMask&) override {}
-    void changeSetting(int, const LuStr&, double) override {}
-    LuDArray<LuNullable<LuDArray<RyRectangularMask>>> rectangularMasks() override { return {}; }
-    LuDArray<LuNullable<bool>> onlineStates() override { return {}; }
-    bool canFindAvailableCameras() override { return false; }
-    RyStoreProtocol::AvailableCameras findAvailableCameras() override { return {}; }
-    RyStoreProtocol::DefaultCamerasResult changeDefaultCameras(const LuDArray<int>&, const LuStr&,
-                                                               unsigned short) override {
-        return {};
-    }
-    LuNullable<float> storedRate(RyStoreProtocol::RateKind kind) override { return rates[kind]; }
-    void storeRate(RyStoreProtocol::RateKind kind, float rate) override { rates[kind] = rate; }
 
 private:
     LuDArray<int> all;
@@ -133,7 +116,7 @@ private:
 
 // A connection that is not an operating-system socket; its record outlives it, so a test can
 // see what the handler did with it.
-class ScriptedConnection : public RySocketInterface {
+class ScriptedConnection : public net_test::NullSocket {
 public:
     struct Record {
         std::string incoming;
@@ -155,13 +138,9 @@ public:
     }
     int write(const void*, size_t length) override { return record->failWrites ? -1 : static_cast<int>(length); }
     void close() override { record->closed = true; }
-    void abort() override {}
     bool isOpen() const override { return !record->closed; }
-    void setNoDelay() override {}
     void setNonBlocking(bool on) override { nonBlocking = on && !record->modeFails; }
     bool isNonBlocking() const override { return nonBlocking; }
-    LuStr getPeerName() const override { return LuStr("127.0.0.1"); }
-    unsigned short getSockPort() const override { return 4000; }
 
 private:
     std::shared_ptr<Record> record;
