@@ -29,20 +29,20 @@ bool JSonReceiver::step() {
     return false;
 }
 
+// An item not read in full: while its bytes are still coming they stay for the next poll (no
+// progress); once the client has closed, the receiver is done without a message.
+bool JSonReceiver::settleIncompleteRead(SessionInputBuffer::Read result) {
+    socket_.input().rollback();
+    if (result == SessionInputBuffer::Read::waiting) return false;
+    finish(LuStr());
+    return true;
+}
+
 bool JSonReceiver::readLength() {
     SessionInputBuffer& input = socket_.input();
     uint32_t length = 0;
-    switch (input.readU32(length)) {
-        case SessionInputBuffer::Read::waiting:
-            input.rollback();
-            return false;
-        case SessionInputBuffer::Read::failed:
-            input.rollback();
-            finish(LuStr());
-            return true;
-        case SessionInputBuffer::Read::ok:
-            break;
-    }
+    SessionInputBuffer::Read result = input.readU32(length);
+    if (result != SessionInputBuffer::Read::ok) return settleIncompleteRead(result);
     input.commit();
     if (length >= 0x80000000u || length > maxMessageLength) {
         finish(LuStr());
@@ -56,17 +56,8 @@ bool JSonReceiver::readLength() {
 bool JSonReceiver::readText() {
     SessionInputBuffer& input = socket_.input();
     const uint8_t* text = nullptr;
-    switch (input.readView(text, static_cast<size_t>(length_))) {
-        case SessionInputBuffer::Read::waiting:
-            input.rollback();
-            return false;
-        case SessionInputBuffer::Read::failed:
-            input.rollback();
-            finish(LuStr());
-            return true;
-        case SessionInputBuffer::Read::ok:
-            break;
-    }
+    SessionInputBuffer::Read result = input.readView(text, static_cast<size_t>(length_));
+    if (result != SessionInputBuffer::Read::ok) return settleIncompleteRead(result);
     // The text is copied out before the commit, which may move the buffer's bytes.
     LuStr message(reinterpret_cast<const char*>(text), static_cast<size_t>(length_));
     input.commit();

@@ -40,6 +40,7 @@ private:
     bool step();
     bool readLength();
     bool readText();
+    bool settleIncompleteRead(SessionInputBuffer::Read result);
     void finish(const LuStr& message);
 
     NonBlockingSocket& socket_;
