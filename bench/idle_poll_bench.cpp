@@ -21,25 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_client.h"
 #include "tests/test_host.h"
 
 namespace {
 
 constexpr int clientDescriptorBase = 2048;
-
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
 
 bool isAcceptedSocket(int fd) {
     struct stat info {};
@@ -53,7 +40,7 @@ bool isAcceptedSocket(int fd) {
 class Rig {
 public:
     explicit Rig(int n) : clients(n) {
-        port = freePort();
+        port = freeLoopbackPort();
         host.setListenPort(port);
         ok = port > 0 && host.startListening();
         for (int i = 0; ok && i < n; ++i) ok = connectOne();
