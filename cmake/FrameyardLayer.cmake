@@ -1,9 +1,14 @@
 # One layer of the library per folder: every foo.cpp beside the CMakeLists goes into the
 # static library fy_<layer>, every foo_test.cpp into the test program <layer>_tests.
-# Sources are globbed so that adding a file pair needs no build-file edit.
+# Sources are globbed so that adding a file pair needs no build-file edit; with RECURSE the
+# layer's subfolders (one per protocol, say) are part of it too.
 function(frameyard_layer layer)
-  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
-  file(GLOB all_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  cmake_parse_arguments(ARG "RECURSE" "" "DEPENDS" ${ARGN})
+  if(ARG_RECURSE)
+    file(GLOB_RECURSE all_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  else()
+    file(GLOB all_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  endif()
   set(lib_sources "")
   set(test_sources "")
   foreach(src IN LISTS all_sources)

@@ -1,76 +1,95 @@
-// Feeds arbitrary text to the camera-array reader. Nothing may crash; cameras that were read
-// completely are written back as a camera array, which must read back to the same cameras
-// (names and setting counts; the writer's six digits make values differ).
+// Feeds arbitrary text to the client module's camera-description reader. Nothing may crash;
+// cameras it read are written back by the server's camera writer, and that text must read back
+// to the same cameras (names, disabled flags and setting counts; the writer's six digits make
+// values differ).
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "protocol/camera_description.h"
-#include "protocol/command_test_fakes.h"
+#include "protocol/command/camera_description.h"
+#include "protocol/command/command_test_fakes.h"
 #include "toolkit/string_stream.h"
+#include "tools/client/camera_info.h"
+#include "tools/client/connection.h"
+#include "tools/client/json_reader.h"
 
 namespace {
 
-struct CollectingBuilder : RyStoreProtocol::CameraArrayBuilder, RyStoreProtocol::CameraBuilder {
-    std::vector<command_test::FakeCamera> done;
-    command_test::FakeCamera current{""};
-    bool finite = true;  // inf and nan print as words the reader does not take
+std::optional<std::vector<fyclient::CameraInfo>> readCameras(const std::string& text) {
+    std::optional<fyclient::Json> json = fyclient::parseJson(text);
+    if (!json) return std::nullopt;
+    try {
+        return fyclient::parseCameraArray(*json);
+    } catch (const fyclient::ClientError&) {
+        return std::nullopt;
+    }
+}
 
-    void beginCamera() override { current = command_test::FakeCamera(""); }
-    void endCamera() override { done.push_back(current); }
-    CameraBuilder& cameraBuilder() override { return *this; }
-    void setName(LuStr name) override { current.cameraName = name; }
-    void setImageRegion(LuGlobImageRegion region) override {
-        note(region);
-        current.region = region;
+// Infinities and NaN print as words no JSON reader takes.
+bool finite(const fyclient::CameraInfo& camera) {
+    for (const fyclient::Region* region : {camera.imageRegion ? &*camera.imageRegion : nullptr,
+                                           camera.acquireImageRegion ? &*camera.acquireImageRegion : nullptr}) {
+        if (region && !(std::isfinite(region->left) && std::isfinite(region->right) && std::isfinite(region->top) &&
+                        std::isfinite(region->bottom)))
+            return false;
     }
-    void setAcquireImageRegion(LuGlobImageRegion region) override {
-        note(region);
-        current.acquireRegion = region;
+    for (const fyclient::NumberSettingInfo& setting : camera.settings) {
+        if (!std::isfinite(setting.value)) return false;
+        if (setting.minimum && !std::isfinite(*setting.minimum)) return false;
+        if (setting.maximum && !std::isfinite(*setting.maximum)) return false;
     }
-    void setDisabled(bool disabled) override { current.disabled = disabled; }
-    void addNumberSetting(const RyStoreProtocol::NumberSetting& setting) override {
-        finite = finite && printable(setting.value) && printable(setting.minimum) && printable(setting.maximum);
-        current.settings.push_back(setting);
-    }
-    // "-inf" reads back; "inf" and "nan" do not.
-    static bool printable(double x) { return !std::isnan(x) && x != INFINITY; }
-    void note(const LuGlobImageRegion& r) {
-        finite = finite && std::isfinite(r.leftX) && std::isfinite(r.rightX) && std::isfinite(r.topY) &&
-                 std::isfinite(r.bottomY);
-    }
-};
+    return true;
+}
 
-bool readCameras(const char* text, CollectingBuilder& builder) {
-    LuJSonParser parser(text);
-    RyStoreProtocol::CameraArrayReader reader(builder);
-    return parser.readArray(reader);
+LuGlobImageRegion toRegion(const std::optional<fyclient::Region>& region) {
+    if (!region) return LuGlobImageRegion{};
+    return LuGlobImageRegion{region->left, region->right, region->top, region->bottom};
+}
+
+command_test::FakeCamera toCamera(const fyclient::CameraInfo& info) {
+    command_test::FakeCamera camera("");
+    camera.cameraName = LuStr(info.name.data(), info.name.size());
+    camera.region = toRegion(info.imageRegion);
+    camera.acquireRegion = toRegion(info.acquireImageRegion);
+    camera.disabled = info.disabled;
+    for (const fyclient::NumberSettingInfo& from : info.settings) {
+        RyStoreProtocol::NumberSetting setting;
+        setting.name = LuStr(from.name.data(), from.name.size());
+        setting.value = from.value;
+        setting.minimum = from.minimum.value_or(-1e300);
+        setting.maximum = from.maximum.value_or(1e300);
+        setting.precision = from.precision;
+        camera.settings.push_back(setting);
+    }
+    return camera;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
-    CollectingBuilder first;
-    if (!readCameras(text.c_str(), first) || !first.finite) return 0;
+    std::optional<std::vector<fyclient::CameraInfo>> first =
+        readCameras(std::string(reinterpret_cast<const char*>(data), size));
+    if (!first) return 0;
+    for (const fyclient::CameraInfo& camera : *first)
+        if (!finite(camera)) return 0;
 
     LuOSStream out;
     out << '[';
-    for (size_t i = 0; i < first.done.size(); ++i) {
+    for (size_t i = 0; i < first->size(); ++i) {
         if (i) out << ',';
-        RyStoreProtocol::writeCameraObject(out, first.done[i]);
+        RyStoreProtocol::writeCameraObject(out, toCamera((*first)[i]));
     }
     out << ']';
-    CollectingBuilder second;
-    if (!readCameras(out.text(), second)) std::abort();
-    if (second.done.size() != first.done.size()) std::abort();
-    for (size_t i = 0; i < first.done.size(); ++i) {
-        if (!(second.done[i].cameraName.str() == first.done[i].cameraName.str())) std::abort();
-        if (second.done[i].settings.size() != first.done[i].settings.size()) std::abort();
-        if (second.done[i].disabled != first.done[i].disabled) std::abort();
+    std::optional<std::vector<fyclient::CameraInfo>> second = readCameras(out.toLuStr().str());
+    if (!second || second->size() != first->size()) std::abort();
+    for (size_t i = 0; i < first->size(); ++i) {
+        const fyclient::CameraInfo& a = (*first)[i];
+        const fyclient::CameraInfo& b = (*second)[i];
+        if (a.name != b.name || a.disabled != b.disabled || a.settings.size() != b.settings.size()) std::abort();
     }
     return 0;
 }

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "protocol/camera_messages.h"
-#include "protocol/command_test_fakes.h"
+#include "protocol/messages/camera_messages.h"
+#include "protocol/command/command_test_fakes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     command_test::FakeConfig config;

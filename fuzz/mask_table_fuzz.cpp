@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "protocol/byte_order.h"
-#include "protocol/configure_handler.h"
+#include "protocol/common/byte_order.h"
+#include "protocol/configure/configure_handler.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "protocol/frame_format.h"
-#include "protocol/realtime_protocol.h"
-#include "protocol/realtime_protocol_test_fakes.h"
+#include "protocol/frames/frame_format.h"
+#include "protocol/realtime/realtime_protocol.h"
+#include "protocol/realtime/realtime_protocol_test_fakes.h"
 #include "toolkit/diagnostics.h"
 
 namespace {

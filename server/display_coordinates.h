@@ -3,7 +3,7 @@
 // centred at (256, 256), scaled so that the whole image fits 512 x 368 units.
 #include <frameyard/server.h>
 
-#include "protocol/records.h"
+#include "protocol/common/records.h"
 
 namespace store {
 

@@ -3,7 +3,7 @@
 // in display coordinates, the cameras' circular masks, an image's run segments.
 #include <vector>
 
-#include "protocol/glob_interfaces.h"
+#include "protocol/frames/glob_interfaces.h"
 #include "server/display_coordinates.h"
 #include "server/server_impl.h"
 

@@ -2,8 +2,8 @@
 // The host adapters: the protocol-side interfaces served from the host callbacks, with every
 // position converted between the host's image pixels and the clients' display coordinates.
 // The adapters keep no host data; every call asks the host again.
-#include "protocol/abstract_config.h"
-#include "protocol/configure_handler.h"
+#include "protocol/common/abstract_config.h"
+#include "protocol/configure/configure_handler.h"
 #include "server/server_impl.h"
 #include "sessions/multi_client_handler.h"
 #include "toolkit/lu_nullable.h"

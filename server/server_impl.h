@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "net/tcp_socket.h"
-#include "protocol/glob_interfaces.h"
-#include "protocol/records.h"
+#include "protocol/frames/glob_interfaces.h"
+#include "protocol/common/records.h"
 #include "toolkit/lu_array.h"
 #include "toolkit/lu_str.h"
 

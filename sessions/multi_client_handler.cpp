@@ -14,9 +14,9 @@
 
 #include "net/socket_functions.h"
 #include "net/system_socket.h"
-#include "protocol/configure_handler.h"
-#include "protocol/frame_format.h"
-#include "protocol/status_messages.h"
+#include "protocol/configure/configure_handler.h"
+#include "protocol/frames/frame_format.h"
+#include "protocol/messages/status_messages.h"
 #include "sessions/client.h"
 #include "sessions/handler_record.h"
 #include "toolkit/diagnostics.h"

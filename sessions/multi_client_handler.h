@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "net/clock.h"
-#include "protocol/abstract_config.h"
-#include "protocol/glob_interfaces.h"
-#include "protocol/records.h"
-#include "protocol/store_task.h"
+#include "protocol/common/abstract_config.h"
+#include "protocol/frames/glob_interfaces.h"
+#include "protocol/common/records.h"
+#include "protocol/common/store_task.h"
 #include "toolkit/lu_array.h"
 #include "toolkit/lu_nullable.h"
 #include "toolkit/lu_str.h"

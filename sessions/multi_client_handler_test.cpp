@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "net/system_socket.h"
-#include "protocol/frame_format.h"
+#include "protocol/frames/frame_format.h"
 #include "sessions/session_test_support.h"
 #include "toolkit/diagnostics.h"
 

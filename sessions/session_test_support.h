@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "net/test_sockets.h"
-#include "protocol/configure_handler.h"
-#include "protocol/test_config.h"
+#include "protocol/configure/configure_handler.h"
+#include "protocol/common/test_config.h"
 #include "sessions/multi_client_handler.h"
 
 namespace session_test {

@@ -72,6 +72,10 @@ TEST(CameraInfo, ReadsDescriptions) {
     EXPECT_FALSE(cameras[0].settings[1].minimum);
     EXPECT_FALSE(cameras[0].settings[1].maximum);
     EXPECT_TRUE(cameras[1].disabled);
+    // Half-way precisions round upward, also below zero.
+    std::optional<Json> negative = parseJson(R"([{"name":"n","number_settings":[{"name":"p","precision":-2.5}]}])");
+    ASSERT_TRUE(negative);
+    EXPECT_EQ(parseCameraArray(*negative)[0].settings[0].precision, -2);
     EXPECT_EQ(findCamera(cameras, "x"), 1);
     try {
         findCamera(cameras, "nosuch");
@@ -84,7 +88,8 @@ TEST(CameraInfo, ReadsDescriptions) {
 TEST(CameraInfo, RefusesMalformedDescriptions) {
     for (const char* text : {R"({"name":"a"})", R"([{"number_settings":[]}])", R"([{"name":"a","number_settings":{}}])",
                              R"([{"name":"a","number_settings":[{"value":1}]}])",
-                             R"([{"name":"a","image_region":{"left_edge_x":"0"}}])"}) {
+                             R"([{"name":"a","image_region":{"left_edge_x":"0"}}])", R"([{"name":"a"},{"name":5}])",
+                             R"([{"name":"a"},7])"}) {
         std::optional<Json> value = parseJson(text);
         ASSERT_TRUE(value) << text;
         EXPECT_THROW(parseCameraArray(*value), ClientError) << text;

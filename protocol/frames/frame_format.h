@@ -1,0 +1,114 @@
+#pragma once
+// The bytes written to streaming clients: realtime frames (per-camera centroid lists, an
+// optional timecode), live-feature frames (run segments, an optional image) and the framing of
+// JSON messages inside both streams. Every integer is big-endian.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "net/socket_interface.h"
+#include "protocol/frames/glob_interfaces.h"
+#include "protocol/common/records.h"
+#include "toolkit/lu_array.h"
+#include "toolkit/lu_str.h"
+
+namespace RyStoreProtocol {
+
+// A camera contributes at most this many centroids to one frame.
+constexpr int maxCentroidsPerCamera = 2000;
+// The largest image side and segment count the live-feature wire can carry: sides travel as
+// u16, and a segment count of 0xFFFF would read as a header marker.
+constexpr int maxImageSide = 65535;
+constexpr int maxSegmentsPerFrame = 65534;
+// The live-feature item marker that introduces a header instead of a segment block.
+constexpr uint16_t liveFeatHeaderMarker = 0xFFFF;
+
+// A display coordinate in units of 1/128 (the compact centroid form and acquired centroids).
+// Coordinates outside 0..512, infinities and NaN still give a defined value: the low 16 bits
+// of the truncated scaled value, and 0 for NaN and infinities.
+uint16_t toFixedPoint(float coordinate);
+Centroid toCentroid(const GlobRecord& record);
+
+// The frame as one client sees it: camera i of the view is position i of the client's camera
+// list. Neither the frame nor the list is owned; positions are not range-checked.
+class ClientGlobs final : public AbstractGlobFrame {
+public:
+    ClientGlobs(const AbstractGlobFrame& frame, const LuDArray<int>& cameras)
+        : frame_(frame), cameras_(cameras) {}
+    int globListCount() const override { return cameras_.getSize(); }
+    void visitGlobList(int position, GlobListVisitor& visitor) const override {
+        frame_.visitGlobList(cameras_[position], visitor);
+    }
+
+private:
+    const AbstractGlobFrame& frame_;
+    const LuDArray<int>& cameras_;
+};
+
+// The circular masks as one client sees them, by position in its camera list.
+class ClientMaskInfo final : public MaskInfo {
+public:
+    ClientMaskInfo(const MaskInfo& masks, const LuDArray<int>& cameras) : masks_(masks), cameras_(cameras) {}
+    const LuDArray<RyCircularMask>& circularMasks(int position) const override {
+        return masks_.circularMasks(cameras_[position]);
+    }
+    bool isFullyMasked(int position) const override { return masks_.isFullyMasked(cameras_[position]); }
+
+private:
+    const MaskInfo& masks_;
+    const LuDArray<int>& cameras_;
+};
+
+// 't' and the low byte of each timecode component.
+void appendTimecodeRecord(std::vector<uint8_t>& out, const Timecode& timecode);
+
+// One camera's glob list: the u16 count, then the kept centroids. Centroids inside a circular
+// mask (the circle included) are dropped; after the 2000th kept one the rest is not looked at.
+void appendGlobList(std::vector<uint8_t>& out, const AbstractGlobList& globs,
+                    const LuDArray<RyCircularMask>& masks, bool compact);
+
+// A whole realtime frame as it goes on the wire: with `tagged` (the client enabled realtime
+// messages) 'f' and the u32 body length come first. The bytes depend only on the frame, the
+// timecode, the masks and the three flags, so clients that share a view can share the bytes.
+std::vector<uint8_t> encodeRealtimeFrame(const AbstractGlobFrame& frame, const Timecode& timecode,
+                                         const MaskInfo& masks, bool compact, bool timecodes, bool tagged);
+
+// Hands every byte to the socket. A socket that fails, or takes nothing, fails the write: the
+// session sockets always take every byte, and nothing here may wait for a client.
+bool writeAll(RySocketInterface& socket, const void* data, size_t length);
+
+// 'm', u32 length, the text.
+std::vector<uint8_t> realtimeMessageBytes(const LuStr& text);
+// 0xFFFF, header length 1, 'm', u32 length, the text.
+std::vector<uint8_t> liveFeatMessageBytes(const LuStr& text);
+bool sendRealtimeMessage(RySocketInterface& socket, const LuStr& text);
+bool sendLiveFeatMessage(RySocketInterface& socket, const LuStr& text);
+
+// The live-feature client's state as the protocol and the frame writer see it.
+class LiveFeatClientStateInterface {
+public:
+    virtual void setMasksMonitor(bool on) = 0;
+    virtual void clearSelectedCamera() = 0;
+    virtual void selectCamera(int position) = 0;
+    virtual bool isCameraSelected() const = 0;
+    virtual int& unacknowledgedImages() = 0;
+    virtual void setSendImages(bool on) = 0;
+    virtual bool sendImages() const = 0;
+
+protected:
+    ~LiveFeatClientStateInterface() = default;
+};
+
+struct LiveFeatSendResult {
+    bool ok = true;          // false only when the segment count could not be written
+    bool imageSent = false;  // the caller counts it as one more unacknowledged image
+};
+
+// Writes one live-feature frame for one client, applying the client's image flow control.
+// A null timecode or image means none. An image the wire cannot describe (a side above 65535,
+// a negative side, no pixels) is left out and the frame goes without it; more than 65534
+// segments are cut to 65534.
+LiveFeatSendResult sendLiveFeatFrame(RySocketInterface& socket, const Timecode* timecode, const ImageView* image,
+                                     LiveFeatClientStateInterface& client, const SegmentListInterface& segments);
+
+}  // namespace RyStoreProtocol
