@@ -1,12 +1,13 @@
 # Checks the dynamic interface of the built library (run by ctest):
-#   cmake -DLIBRARY=<file> -DNM=<nm> -DREADELF=<readelf> [-DSONAME=<name>] -P CheckExports.cmake
+#   cmake -DLIBRARY=<file> -DNM=<nm> -DREADELF=<readelf> -DOPERATIONS=<op|op|...> [-DSONAME=<name>]
+#         -P CheckExports.cmake
 # (without SONAME the library must have none)
 # Every defined dynamic symbol must belong to store::Server (its operations, vtable and
 # typeinfo), every operation of the public class must be there, the SONAME must match and the
 # library may need nothing but the C and C++ runtime (and sanitizer runtimes in such builds).
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var LIBRARY NM READELF)
+foreach(var LIBRARY NM READELF OPERATIONS)
   if(NOT ${var})
     message(FATAL_ERROR "CheckExports: ${var} not given")
   endif()
@@ -40,13 +41,8 @@ if(foreign)
   message(FATAL_ERROR "Exported symbols outside store::Server:\n  ${text}")
 endif()
 
-set(required
-  "store::Server::Server()" "store::Server::~Server()" "store::Server::setListenPort(int)"
-  "store::Server::startListening()" "store::Server::stopListening()"
-  "store::Server::checkForEvent()" "store::Server::clientCount() const"
-  "store::Server::setFrameRate(float)" "store::Server::setTimecodeRate(float)"
-  "store::Server::cameraSettingChanged(int)" "store::Server::cameraThresholdChanged(int)"
-  "store::Server::cameraRectangularMasksChanged(int)"
+string(REPLACE "|" ";" operations "${OPERATIONS}")
+set(required ${operations}
   "vtable for store::Server" "typeinfo for store::Server" "typeinfo name for store::Server")
 foreach(name IN LISTS required)
   if(NOT name IN_LIST names)

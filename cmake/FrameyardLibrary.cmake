@@ -1,5 +1,6 @@
 # frameyard_shared_library(NAME <name> HEADER <public header> MAP <version script>
 #                          OBJECTS <layer targets whose objects go in> LINK <archives>
+#                          OPERATIONS <the public class's operations, as nm -C prints them>
 #                          [SOVERSION <major>] DESCRIPTION <text>)
 # One deliverable: a shared library whose only exported interface is its public class, built
 # from the objects of the given layer targets (so that the version script decides about every
@@ -20,7 +21,7 @@ else()
 endif()
 
 function(frameyard_shared_library)
-  cmake_parse_arguments(ARG "" "NAME;HEADER;MAP;SOVERSION;DESCRIPTION" "OBJECTS;LINK" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME;HEADER;MAP;SOVERSION;DESCRIPTION" "OBJECTS;LINK;OPERATIONS" ${ARGN})
   set(name ${ARG_NAME})
   set(objects "")
   foreach(layer IN LISTS ARG_OBJECTS)
@@ -42,6 +43,8 @@ function(frameyard_shared_library)
     set_target_properties(${name} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ARG_SOVERSION})
     set(soname "lib${name}.so.${ARG_SOVERSION}")
   else()
+    # Without this CMake would still give the library its own file name as SONAME.
+    set_target_properties(${name} PROPERTIES NO_SONAME ON)
     set(soname "")
   endif()
 
@@ -67,10 +70,12 @@ function(frameyard_shared_library)
   install(FILES "${CMAKE_CURRENT_BINARY_DIR}/${name}.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 
   if(FRAMEYARD_BUILD_TESTS)
+    # A list would be split into arguments on its way to the script.
+    string(REPLACE ";" "|" operations "${ARG_OPERATIONS}")
     # The library's dynamic interface: SONAME, system-only dependencies, the public class alone.
     add_test(NAME ${name}_exports
       COMMAND "${CMAKE_COMMAND}" "-DLIBRARY=$<TARGET_FILE:${name}>" "-DNM=${CMAKE_NM}"
-              "-DREADELF=${CMAKE_READELF}" "-DSONAME=${soname}"
+              "-DREADELF=${CMAKE_READELF}" "-DSONAME=${soname}" "-DOPERATIONS=${operations}"
               -P "${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake")
   endif()
 endfunction()

@@ -201,6 +201,10 @@ LuStr ServerCore::CameraInfo::name() const { return toLuStr(host.cameraName(came
 
 LuGlobImageRegion ServerCore::CameraInfo::imageRegion() const { return scaleOf(host, camera).imageRegion(); }
 
+LuGlobImageRegion ServerCore::CameraInfo::acquireImageRegion() const {
+    return host.describesAcquisitionRegions() ? imageRegion() : LuGlobImageRegion{};
+}
+
 void ServerCore::CameraInfo::visitNumberSettings(RyStoreProtocol::NumberSettingVisitor& visitor) const {
     for (const HostInterface::NumberSetting& setting : host.cameraNumberSettings(camera)) {
         RyStoreProtocol::NumberSetting out;

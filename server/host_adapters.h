@@ -105,7 +105,7 @@ public:
 
     LuStr name() const override;
     LuGlobImageRegion imageRegion() const override;
-    LuGlobImageRegion acquireImageRegion() const override { return imageRegion(); }
+    LuGlobImageRegion acquireImageRegion() const override;
     // Infinite or NaN bounds count as "no bound", so descriptions stay valid JSON.
     void visitNumberSettings(RyStoreProtocol::NumberSettingVisitor& visitor) const override;
     bool isDisabled() const override { return false; }

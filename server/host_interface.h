@@ -84,6 +84,9 @@ public:
     virtual std::string cameraName(int camera) = 0;
     virtual int cameraImageWidth(int camera) = 0;
     virtual int cameraImageHeight(int camera) = 0;
+    // Whether camera descriptions carry an acquisition image region (the image's own); a host
+    // without acquisitions describes none.
+    virtual bool describesAcquisitionRegions() { return true; }
 
     // Realtime frames.
     virtual void realtimeStarting() = 0;

@@ -7,7 +7,8 @@
 
 using Client = RyStoreMultiClientHandlerBase::Client;
 
-CommandExchangeMode::CommandExchangeMode(Client& session) : session(session), receiver(session.socket()) {}
+CommandExchangeMode::CommandExchangeMode(Client& session, RyStoreProtocol::CommandSet commands)
+    : session(session), receiver(session.socket()), commands(commands) {}
 
 bool CommandExchangeMode::start() {
     receiver.reset();
@@ -36,13 +37,16 @@ void CommandExchangeMode::reply(const LuStr& command) {
     NonBlockingSocket& socket = session.socket();
     if (!services.configureHandler().supportsClientConfig()) {
         fy::diagnostic("Got client config request without support.\n");
-        RyStoreProtocol::sendCommandReply(socket, RyStoreProtocol::errorReply("unsupported"));
+        // A realtime-only server knows no commands at all then.
+        bool full = commands == RyStoreProtocol::CommandSet::full;
+        RyStoreProtocol::sendCommandReply(socket, RyStoreProtocol::errorReply(full ? "unsupported" : "unknown_command"));
         next_ = Next::readNextCommand;
         return;
     }
     RyStoreProtocol::CommandReply reply =
         RyStoreProtocol::dispatchClientCommand(command, services.config(), session.clientConfiguration(), true,
-                                               session.connection().getPeerName(), session.connection().getSockPort());
+                                               session.connection().getPeerName(), session.connection().getSockPort(),
+                                               commands);
     RyStoreProtocol::sendCommandReply(socket, reply.text);
     if (reply.waitForAvailableCameras)
         waitingForCameras = true;

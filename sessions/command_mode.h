@@ -2,12 +2,14 @@
 // The command exchange ('C'): one length-prefixed JSON command and its reply, after which the
 // client may send another first byte. The command may change the client's configuration, which
 // the session keeps for the modes that follow.
+#include "protocol/command/command_channel.h"
 #include "protocol/common/json_receiver.h"
 #include "sessions/session_mode.h"
 
 class CommandExchangeMode final : public SessionMode {
 public:
-    explicit CommandExchangeMode(RyStoreMultiClientHandlerBase::Client& session);
+    explicit CommandExchangeMode(RyStoreMultiClientHandlerBase::Client& session,
+                                 RyStoreProtocol::CommandSet commands = RyStoreProtocol::CommandSet::full);
 
     bool start() override;
     bool step() override;
@@ -20,6 +22,7 @@ private:
 
     RyStoreMultiClientHandlerBase::Client& session;
     RyStoreProtocol::JSonReceiver receiver;
+    RyStoreProtocol::CommandSet commands;
     // The reply said the search for cameras goes on: the exchange waits for the list, which
     // this server never produces.
     bool waitingForCameras = false;

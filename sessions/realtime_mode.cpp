@@ -22,7 +22,8 @@ bool RealtimeMode::start() {
         if (!wanted.wantedCameras.isNull()) session.cameras() = wanted.wantedCameras.get();
     }
     protocol = std::make_unique<RyStoreProtocol::RealtimeProtocol>(session.socket(), services.config(),
-                                                                   session.cameras(), messages, &messageHandler);
+                                                                   session.cameras(), messages, &messageHandler,
+                                                                   offeredMonitors);
     return true;
 }
 

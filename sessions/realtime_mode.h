@@ -15,7 +15,10 @@ public:
         void handleMessage(const LuStr& message) override;
     };
 
-    explicit RealtimeMode(RyStoreMultiClientHandlerBase::Client& session) : session(session) {}
+    // offeredMonitors: the status monitors a client may enable (bits of monitorBit()).
+    explicit RealtimeMode(RyStoreMultiClientHandlerBase::Client& session,
+                          unsigned offeredMonitors = RyStoreProtocol::allMonitorKinds)
+        : session(session), offeredMonitors(offeredMonitors) {}
 
     bool start() override;
     bool step() override;
@@ -34,5 +37,6 @@ private:
     RyStoreMultiClientHandlerBase::Client& session;
     MessageHandler messageHandler;
     std::unique_ptr<RyStoreProtocol::RealtimeProtocol> protocol;
+    unsigned offeredMonitors;
     Next next_ = Next::keepRunning;
 };

@@ -37,7 +37,8 @@ bool startsWithQuote(const char* text) {
     return *text == '"';
 }
 
-CommandReply dispatchStringCommand(const LuStr& text, ClientConfiguration& clientConfig, bool livefeatSupported) {
+CommandReply dispatchStringCommand(const LuStr& text, ClientConfiguration& clientConfig, bool livefeatSupported,
+                                   CommandSet commands) {
     RelayingErrorHandler errors([](const LuStr&) {},
                                 [](const LuStr& message) { fy::diagnostic("%s\n", message.c_str()); });
     LuJSonParser parser(text.c_str(), errors);
@@ -52,7 +53,7 @@ CommandReply dispatchStringCommand(const LuStr& text, ClientConfiguration& clien
         clientConfig.livefeatMessages = true;
         return reply(okReply());
     }
-    if (command == "check_realtime_want_cameras") return reply(okReply());
+    if (command == "check_realtime_want_cameras" && commands == CommandSet::full) return reply(okReply());
     return reply(LuStr("[\"error\",\"unknown_command\"]"));
 }
 
@@ -141,9 +142,15 @@ const NamedCommand arrayCommands[] = {
 }  // namespace
 
 CommandReply dispatchClientCommand(const LuStr& text, AbstractConfig& config, ClientConfiguration& clientConfig,
-                                   bool livefeatSupported, const LuStr& peerName, unsigned short localPort) {
+                                   bool livefeatSupported, const LuStr& peerName, unsigned short localPort,
+                                   CommandSet commands) {
     if (text.length() == 0) return reply(badCommand());
-    if (startsWithQuote(text.c_str())) return dispatchStringCommand(text, clientConfig, livefeatSupported);
+    if (startsWithQuote(text.c_str())) {
+        // A realtime-only server has no live-feature session to send such messages in.
+        bool livefeat = livefeatSupported && commands == CommandSet::full;
+        return dispatchStringCommand(text, clientConfig, livefeat, commands);
+    }
+    if (commands == CommandSet::realtimeOnly) return reply(badCommand());
 
     LuJSonValue value;
     if (!parseJSonValue(text.c_str(), value)) return reply(badCommand());

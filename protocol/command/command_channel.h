@@ -29,10 +29,16 @@ struct CommandReply {
     bool waitForAvailableCameras = false;
 };
 
+// The commands a server understands: every one, or (realtime-only servers) the string commands
+// that enable realtime messages, where live-feature messages are refused and every other
+// string is unknown.
+enum class CommandSet { full, realtimeOnly };
+
 // Interprets one command text and gives the reply text; changes clientConfig and, through
 // config, the host.
 CommandReply dispatchClientCommand(const LuStr& text, AbstractConfig& config, ClientConfiguration& clientConfig,
-                                   bool livefeatSupported, const LuStr& peerName, unsigned short localPort);
+                                   bool livefeatSupported, const LuStr& peerName, unsigned short localPort,
+                                   CommandSet commands = CommandSet::full);
 
 // Writes the reply framed for the command exchange: u32 big-endian length, then the text. The
 // socket must take every byte (the session's buffering socket does); false when it did not.

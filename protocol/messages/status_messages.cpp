@@ -156,9 +156,9 @@ bool sendMonitorState(int kind, AbstractConfig& config, const LuDArray<int>& cam
 }
 
 bool handleRealtimeMonitorEnable(const LuStr& message, bool (&monitors)[monitorKindCount], AbstractConfig& config,
-                                 const LuDArray<int>& cameras, SendMessageFunction& send) {
+                                 const LuDArray<int>& cameras, SendMessageFunction& send, unsigned offered) {
     int kind = monitorKindForMessage(message);
-    if (kind < 0) return false;
+    if (kind < 0 || (offered & monitorBit(kind)) == 0) return false;
     monitors[kind] = true;
     sendMonitorState(kind, config, cameras, send);
     return true;

@@ -31,6 +31,9 @@ enum MonitorKind {
     onlineStatesMonitor = 3,
 };
 constexpr int monitorKindCount = 4;
+// A set of monitor kinds, one bit per kind.
+constexpr unsigned monitorBit(int kind) { return 1u << kind; }
+constexpr unsigned allMonitorKinds = (1u << monitorKindCount) - 1;
 
 // The request text that enables a monitor, a JSON string with its quotes; null for other kinds.
 const char* monitorEnableText(int kind);
@@ -69,10 +72,11 @@ bool storeRateIfChanged(AbstractConfig& config, RateKind kind, float rate);
 // cameras. False when a send failed.
 bool sendMonitorState(int kind, AbstractConfig& config, const LuDArray<int>& cameras, SendMessageFunction& send);
 
-// A realtime client's message: when it is one of the four enable texts (tried in kind order),
-// sets that monitor flag, sends the current state and returns true; otherwise false and
-// nothing changes.
+// A realtime client's message: when it is the enable text of one of the offered kinds (tried in
+// kind order), sets that monitor flag, sends the current state and returns true; otherwise false
+// and nothing changes.
 bool handleRealtimeMonitorEnable(const LuStr& message, bool (&monitors)[monitorKindCount], AbstractConfig& config,
-                                 const LuDArray<int>& cameras, SendMessageFunction& send);
+                                 const LuDArray<int>& cameras, SendMessageFunction& send,
+                                 unsigned offered = allMonitorKinds);
 
 }  // namespace RyStoreProtocol

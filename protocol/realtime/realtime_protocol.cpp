@@ -86,9 +86,10 @@ public:
     enum class Step { waiting, again, over };
 
     Impl(NonBlockingSocket& socket, AbstractConfig& config, const LuDArray<int>& cameras, bool messagesEnabled,
-         MessageHandlerInterface* messageHandler)
+         MessageHandlerInterface* messageHandler, unsigned offeredMonitors)
         : socket(socket), config(config), stage1Handler(*this), stage2Handler(*this), cameras(cameras),
-          messagesEnabled(messagesEnabled), receiver(socket), messageHandler(messageHandler) {}
+          messagesEnabled(messagesEnabled), receiver(socket), messageHandler(messageHandler),
+          offeredMonitors(offeredMonitors) {}
 
     void process();
     Step step();
@@ -116,6 +117,7 @@ public:
     JSonReceiver receiver;
     MessageHandlerInterface* messageHandler;
     bool monitors[monitorKindCount] = {};
+    unsigned offeredMonitors;
 };
 
 namespace {
@@ -372,7 +374,7 @@ RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::stepReadingMessage() {
 
 void RealtimeProtocol::Impl::handleMessage(const LuStr& message) {
     SendToProtocol send(*this);
-    if (handleRealtimeMonitorEnable(message, monitors, config, cameras, send)) return;
+    if (handleRealtimeMonitorEnable(message, monitors, config, cameras, send, offeredMonitors)) return;
     if (handleCameraMessage(message, cameras, config)) return;
     if (messageHandler) messageHandler->handleMessage(message);
 }
@@ -390,8 +392,9 @@ void RealtimeProtocol::Impl::close() {
 }
 
 RealtimeProtocol::RealtimeProtocol(NonBlockingSocket& socket, AbstractConfig& config, const LuDArray<int>& cameras,
-                                   bool messagesEnabled, MessageHandlerInterface* messageHandler)
-    : impl_(std::make_unique<Impl>(socket, config, cameras, messagesEnabled, messageHandler)) {}
+                                   bool messagesEnabled, MessageHandlerInterface* messageHandler,
+                                   unsigned offeredMonitors)
+    : impl_(std::make_unique<Impl>(socket, config, cameras, messagesEnabled, messageHandler, offeredMonitors)) {}
 
 RealtimeProtocol::~RealtimeProtocol() = default;
 

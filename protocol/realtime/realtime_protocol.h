@@ -12,6 +12,7 @@
 #include "protocol/frames/glob_interfaces.h"
 #include "protocol/common/records.h"
 #include "protocol/common/store_task.h"
+#include "protocol/messages/status_messages.h"
 #include "toolkit/lu_array.h"
 #include "toolkit/lu_str.h"
 
@@ -32,9 +33,11 @@ public:
     enum State { initial = 0, stage2 = 1, go_ahead = 2, reading_threshold = 3, reading_message = 4, exited = 5 };
 
     // Nothing is read or written here. The socket, config, camera list and handler are borrowed
-    // and must outlive the protocol; the handler may be null.
+    // and must outlive the protocol; the handler may be null. A monitor kind that is not offered
+    // (a bit of monitorBit()) is not recognised: its enable text is an ordinary message.
     RealtimeProtocol(NonBlockingSocket& socket, AbstractConfig& config, const LuDArray<int>& cameras,
-                     bool messagesEnabled, MessageHandlerInterface* messageHandler);
+                     bool messagesEnabled, MessageHandlerInterface* messageHandler,
+                     unsigned offeredMonitors = allMonitorKinds);
     ~RealtimeProtocol() override;
     RealtimeProtocol(const RealtimeProtocol&) = delete;
     RealtimeProtocol& operator=(const RealtimeProtocol&) = delete;

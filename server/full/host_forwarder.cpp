@@ -2,8 +2,6 @@
 
 #include <climits>
 
-#include "server/glob_frame.h"
-
 namespace store {
 
 namespace {
@@ -21,20 +19,6 @@ std::vector<HostInterface::NumberSetting> Server::Impl::cameraNumberSettings(int
     return settings;
 }
 
-std::vector<RyCircularMask> Server::Impl::cameraCircularMasks(int camera) {
-    std::vector<RyCircularMask> masks;
-    for (const Server::CircularMask& mask : host.cameraCircularMasks(camera))
-        masks.push_back(RyCircularMask{mask.x, mask.y, mask.radius});
-    return masks;
-}
-
-void Server::Impl::setCameraCircularMasks(int camera, const std::vector<RyCircularMask>& masks) {
-    std::vector<Server::CircularMask> hostMasks;
-    hostMasks.reserve(masks.size());
-    for (const RyCircularMask& mask : masks) hostMasks.push_back(Server::CircularMask{mask.x, mask.y, mask.radius});
-    host.setCameraCircularMasks(camera, hostMasks);
-}
-
 std::vector<HostInterface::RectangularMask> Server::Impl::cameraRectangularMasks(int camera) {
     std::vector<RectangularMask> masks;
     for (const Server::RectangularMask& mask : host.cameraRectangularMasks(camera))
@@ -48,14 +32,6 @@ void Server::Impl::addCameraRectangularMask(int camera, const RectangularMask& m
 
 void Server::Impl::deleteCameraRectangularMask(int camera, const RectangularMask& mask) {
     host.deleteCameraRectangularMask(camera, toHost(mask));
-}
-
-bool Server::Impl::copyCurrentFrame(GlobFrame& into, RyStoreProtocol::Timecode& timecode) {
-    const Frame* frame = host.currentFrame();
-    if (!frame) return false;
-    for (size_t i = 0; i < timecode.size(); ++i) timecode[i] = static_cast<uint32_t>(frame->timecode[i]);
-    into.copyFrom(*this, *frame);
-    return true;
 }
 
 void Server::Impl::takeCameraImage(int camera, ImageReceiver& receiver) {

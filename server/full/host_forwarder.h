@@ -5,8 +5,7 @@
 
 #include <vector>
 
-#include "server/host_interface.h"
-#include "server/server_core.h"
+#include "server/host_forwarder_base.h"
 
 class SessionModeTable;
 
@@ -17,39 +16,18 @@ const SessionModeTable& fullServerModes();
 
 // Hidden explicitly: a nested class takes the visibility of the exported class around it, and
 // nothing of the implementation may leave the library.
-class __attribute__((visibility("hidden"))) Server::Impl final : public HostInterface {
+class __attribute__((visibility("hidden"))) Server::Impl final : public HostForwarderBase<Server> {
 public:
-    explicit Impl(Server& host) : host(host), core(*this, fullServerModes()) {}
+    explicit Impl(Server& host) : HostForwarderBase(host, fullServerModes()) {}
 
-    ServerCore& server() { return core; }
-
-    void reportError(const std::string& message) override { host.reportError(message); }
-    void reportWarning(const std::string& message) override { host.reportWarning(message); }
-
-    int cameraCount() override { return host.cameraCount(); }
-    int cameraThreshold(int camera) override { return host.cameraThreshold(camera); }
-    bool setCameraThreshold(int camera, int threshold) override { return host.setCameraThreshold(camera, threshold); }
     std::vector<NumberSetting> cameraNumberSettings(int camera) override;
     bool changeCameraSetting(int camera, const std::string& name, float value) override {
         return host.changeCameraSetting(camera, name, value);
     }
-    float cameraPixelAspectRatio(int camera) override { return host.cameraPixelAspectRatio(camera); }
-    std::vector<RyCircularMask> cameraCircularMasks(int camera) override;
-    void setCameraCircularMasks(int camera, const std::vector<RyCircularMask>& masks) override;
     bool cameraSupportsRectangularMasks(int camera) override { return host.cameraSupportsRectangularMasks(camera); }
     std::vector<RectangularMask> cameraRectangularMasks(int camera) override;
     void addCameraRectangularMask(int camera, const RectangularMask& mask) override;
     void deleteCameraRectangularMask(int camera, const RectangularMask& mask) override;
-    std::string cameraName(int camera) override { return host.cameraName(camera); }
-    int cameraImageWidth(int camera) override { return host.cameraImageWidth(camera); }
-    int cameraImageHeight(int camera) override { return host.cameraImageHeight(camera); }
-
-    void realtimeStarting() override { host.realtimeStarting(); }
-    bool frameAvailable() override { return host.frameAvailable(); }
-    bool copyCurrentFrame(GlobFrame& into, RyStoreProtocol::Timecode& timecode) override;
-    void startRealtime() override { host.startRealtime(); }
-    void stopRealtime() override { host.stopRealtime(); }
-
     void setCameraFeaturesWanted(int camera, bool wanted) override { host.setCameraFeaturesWanted(camera, wanted); }
     void setCameraImagesWanted(int camera, bool wanted) override { host.setCameraImagesWanted(camera, wanted); }
     bool cameraImageAvailable(int camera) override { return host.cameraImageAvailable(camera); }
@@ -78,11 +56,6 @@ public:
     AcquiredImage acquiredImage(int acquisition, int field, int camera) override;
     std::vector<Centroid> acquiredCentroids(int acquisition, int field, int camera) override;
     void endAcquire(int acquisition) override { host.endAcquire(acquisition); }
-
-private:
-    Server& host;
-    // Last: it is destroyed first, while the forwarder it calls is still whole.
-    ServerCore core;
 };
 
 // The host's segment records in wire order (second, first, third value); no list is an empty one.

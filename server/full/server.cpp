@@ -5,23 +5,7 @@
 // The exported operations: each one forwards to the server core.
 namespace store {
 
-Server::Server() : impl(new Impl(*this)) {}
-
-Server::~Server() { delete impl; }
-
-void Server::setListenPort(int port) { impl->server().setListenPort(port); }
-
-bool Server::startListening() { return impl->server().startListening(); }
-
-void Server::stopListening() { impl->server().stopListening(); }
-
-void Server::checkForEvent() { impl->server().checkForEvent(); }
-
-unsigned int Server::clientCount() const { return impl->server().clientCount(); }
-
-void Server::setFrameRate(float rate) { impl->server().setFrameRate(rate); }
-
-void Server::setTimecodeRate(float rate) { impl->server().setTimecodeRate(rate); }
+#include "server/public_operations.inc"
 
 void Server::cameraSettingChanged(int camera) { impl->server().cameraSettingChanged(camera); }
 
