@@ -133,28 +133,52 @@ TEST(RecordReplay, LoopPlaysTheRecordingOverInItsOrderAndSpeedHastensIt) {
     }
 }
 
+// Waits (bounded) until the recording being written holds at least `frames` frames.
+size_t waitForFrames(const std::string& path, size_t frames) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    size_t seen = 0;
+    while (std::chrono::steady_clock::now() < deadline && seen < frames) {
+        try {
+            seen = fyrec::readRecording(path).frames.size();
+        } catch (const fyrec::RecordingError&) {
+            // not yet created, or its header not yet written
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return seen;
+}
+
+// The summary's frame count agrees with the file, which ends on a whole record.
+void expectSummaryMatchesFile(const RunResult& r, const std::string& path, size_t seen) {
+    std::smatch summary;
+    ASSERT_TRUE(std::regex_search(r.out, summary, std::regex("recorded (\\d+) frames"))) << r.out;
+    fyrec::Recording recording = readWhole(path);
+    EXPECT_EQ(std::to_string(recording.frames.size()), summary[1].str());
+    EXPECT_GE(recording.frames.size(), seen);
+}
+
 TEST(RecordReplay, InterruptedRecordingEndsOnAWholeFrame) {
     TempFile file;
     SimHost sim({"--cameras", "2"});
     Process recorder({FY_CLIENT_PATH, "--port", std::to_string(sim.port()), "record", "--out", file.path});
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    size_t seen = 0;
-    while (std::chrono::steady_clock::now() < deadline && seen < 50) {
-        try {
-            seen = fyrec::readRecording(file.path).frames.size();
-        } catch (const fyrec::RecordingError&) {
-            // not yet created or its header not yet written
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    size_t seen = waitForFrames(file.path, 50);
     ASSERT_GE(seen, 50u);
     RunResult stopped = recorder.stop(SIGINT);
     expectOk(stopped);
-    std::smatch summary;
-    ASSERT_TRUE(std::regex_search(stopped.out, summary, std::regex("recorded (\\d+) frames"))) << stopped.out;
-    fyrec::Recording r = readWhole(file.path);
-    EXPECT_EQ(std::to_string(r.frames.size()), summary[1].str());
-    EXPECT_GE(r.frames.size(), seen);
+    expectSummaryMatchesFile(stopped, file.path, seen);
+}
+
+TEST(RecordReplay, HostGoingAwayEndsTheRecordingWholeAndFails) {
+    TempFile file;
+    SimHost sim({"--cameras", "2"});
+    Process recorder({FY_CLIENT_PATH, "--port", std::to_string(sim.port()), "record", "--out", file.path});
+    size_t seen = waitForFrames(file.path, 20);
+    ASSERT_GE(seen, 20u);
+    sim.stop();
+    RunResult ended = recorder.stop(0);   // signal 0: only waits for it to end by itself
+    EXPECT_EQ(ended.status, 1) << ended.err;
+    EXPECT_THAT(ended.err, HasSubstr("frameyard-client: the server closed the connection"));
+    expectSummaryMatchesFile(ended, file.path, seen);
 }
 
 TEST(RecordReplay, ExportWritesRowsAndSummaryAndReportsADamagedTail) {
@@ -202,6 +226,9 @@ TEST(RecordReplay, ProgramsRefuseWhatTheyCannotDoInOneLine) {
     RunResult mixed = run({FY_SIMHOST_PATH, "--replay", text.path, "--cameras", "2"}, 10000);
     EXPECT_EQ(mixed.status, 2);
     EXPECT_THAT(mixed.err, HasSubstr("--replay serves the recorded cameras"));
+    RunResult loopAlone = run({FY_SIMHOST_PATH, "--loop", "--seconds", "1"}, 10000);
+    EXPECT_EQ(loopAlone.status, 2);
+    EXPECT_THAT(loopAlone.err, HasSubstr("--loop and --speed apply to --replay"));
 
     SimHost sim({"--cameras", "1"});
     RunResult noOut = client(sim.port(), {"record", "--seconds", "1"});

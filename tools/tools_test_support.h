@@ -54,7 +54,8 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    // Sends the signal and waits (bounded) for the end; killed after timeoutMs.
+    // Sends the signal (0: none, the program ends by itself) and waits for the end, bounded:
+    // killed after timeoutMs.
     RunResult stop(int signal, int timeoutMs = 10000);
 
 private:

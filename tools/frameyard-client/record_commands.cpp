@@ -131,6 +131,72 @@ void recordMessage(fyrec::RecordingWriter& writer, const std::string& text, uint
     writer.write(fyrec::NoteRecord{micros, text});
 }
 
+// One recording in progress: the session's items into the file, and a status line a second.
+class Recorder {
+public:
+    Recorder(fyclient::RealtimeSession& session, fyrec::RecordingWriter& writer,
+             std::vector<fyrec::DisplayMapping> mappings, std::string path)
+        : session(session), writer(writer), mappings(std::move(mappings)), path(std::move(path)) {}
+
+    // Records until the limit; when the stream breaks, the file is closed whole, the summary
+    // printed and the error passed on.
+    uint64_t run(const RunLimit& limit) {
+        lastReport = limit.start;
+        try {
+            while (!limit.over()) pass(limit);
+        } catch (const fyclient::ClientError&) {
+            finish(limit);
+            throw;
+        }
+        finish(limit);
+        return frames;
+    }
+
+private:
+    void pass(const RunLimit& limit) {
+        if (!monitorsSent && session.streaming()) {
+            session.sendMessage(fyclient::kMonitorRequests[0]);   // frame rate
+            session.sendMessage(fyclient::kMonitorRequests[1]);   // timecode rate
+            monitorsSent = true;
+        }
+        std::optional<fyclient::RealtimeItem> item = session.next(50);
+        Clock::time_point now = Clock::now();
+        auto micros = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now - limit.start).count());
+        if (item && item->isMessage) {
+            recordMessage(writer, item->message, micros);
+        } else if (item) {
+            writer.write(toRecord(item->frame, mappings, micros));
+            ++frames;
+        }
+        if (secondsBetween(lastReport, now) >= 1.0) report(now, limit);
+    }
+
+    void report(Clock::time_point now, const RunLimit& limit) {
+        std::printf("%5.1fs  %llu frames  %.1f frames/s  %llu bytes\n", limit.elapsed(),
+                    static_cast<unsigned long long>(frames),
+                    static_cast<double>(frames - framesAtReport) / secondsBetween(lastReport, now),
+                    static_cast<unsigned long long>(writer.bytes()));
+        std::fflush(stdout);
+        lastReport = now;
+        framesAtReport = frames;
+    }
+
+    void finish(const RunLimit& limit) {
+        writer.close();
+        std::printf("recorded %llu frames in %.1f s, %llu bytes to %s\n", static_cast<unsigned long long>(frames),
+                    limit.elapsed(), static_cast<unsigned long long>(writer.bytes()), path.c_str());
+        std::fflush(stdout);
+    }
+
+    fyclient::RealtimeSession& session;
+    fyrec::RecordingWriter& writer;
+    std::vector<fyrec::DisplayMapping> mappings;
+    std::string path;
+    uint64_t frames = 0, framesAtReport = 0;
+    bool monitorsSent = false;
+    Clock::time_point lastReport;
+};
+
 }  // namespace
 
 int runRecord(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words) {
@@ -157,39 +223,7 @@ int runRecord(const fyclient::Endpoint& endpoint, const std::vector<std::string>
                 mappings.size() == 1 ? "" : "s", endpoint.text().c_str(), path.c_str(),
                 header.compact ? "compact" : "full");
     std::fflush(stdout);
-
-    RunLimit limit(seconds);
-    uint64_t frames = 0, framesAtReport = 0;
-    bool monitorsSent = false;
-    Clock::time_point lastReport = limit.start;
-    while (!limit.over()) {
-        if (!monitorsSent && stream.session().streaming()) {
-            stream.session().sendMessage(fyclient::kMonitorRequests[0]);   // frame rate
-            stream.session().sendMessage(fyclient::kMonitorRequests[1]);   // timecode rate
-            monitorsSent = true;
-        }
-        std::optional<fyclient::RealtimeItem> item = stream.session().next(50);
-        Clock::time_point now = Clock::now();
-        auto micros = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now - limit.start).count());
-        if (item && item->isMessage) {
-            recordMessage(writer, item->message, micros);
-        } else if (item) {
-            writer.write(toRecord(item->frame, mappings, micros));
-            ++frames;
-        }
-        if (secondsBetween(lastReport, now) >= 1.0) {
-            std::printf("%5.1fs  %llu frames  %.1f frames/s  %llu bytes\n", limit.elapsed(),
-                        static_cast<unsigned long long>(frames),
-                        static_cast<double>(frames - framesAtReport) / secondsBetween(lastReport, now),
-                        static_cast<unsigned long long>(writer.bytes()));
-            std::fflush(stdout);
-            lastReport = now;
-            framesAtReport = frames;
-        }
-    }
-    writer.close();
-    std::printf("recorded %llu frames in %.1f s, %llu bytes to %s\n", static_cast<unsigned long long>(frames),
-                limit.elapsed(), static_cast<unsigned long long>(writer.bytes()), path.c_str());
+    uint64_t frames = Recorder(stream.session(), writer, std::move(mappings), path).run(RunLimit(seconds));
     if (frames == 0) throw fyclient::ClientError("no frames arrived; " + path + " holds no frame");
     return 0;
 }

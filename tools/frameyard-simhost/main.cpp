@@ -98,6 +98,9 @@ Options parse(int argc, char** argv) {
         else if (arg == "--seconds") options.seconds = number("--seconds", value, 0, 1e9);
         else usageError("unknown option '" + arg + "'");
     }
+    if (options.replay.empty() && (options.replayOptions.loop || options.replayOptions.speed != 1.0)) {
+        usageError("--loop and --speed apply to --replay");
+    }
     if (!options.replay.empty() && options.sceneOptionGiven) {
         usageError("--replay serves the recorded cameras; --cameras, --width, --height, --blobs and --fps do not apply");
     }
