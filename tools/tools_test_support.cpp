@@ -73,10 +73,11 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-RunResult run(const std::vector<std::string>& argv, int timeoutMs) {
-    std::string outPath = temporaryPath("fy-tools-out"), errPath = temporaryPath("fy-tools-err");
+namespace {
+
+// The program's end within the time-out, with its output; the output files are removed.
+RunResult finish(pid_t pid, int timeoutMs, const std::string& outPath, const std::string& errPath) {
     RunResult result;
-    pid_t pid = spawn(argv, outPath, errPath);
     result.status = waitUntil(pid, Clock::now() + std::chrono::milliseconds(timeoutMs));
     if (result.status == -2) {
         result.timedOut = true;
@@ -86,6 +87,29 @@ RunResult run(const std::vector<std::string>& argv, int timeoutMs) {
     result.err = readFile(errPath);
     unlink(outPath.c_str());
     unlink(errPath.c_str());
+    return result;
+}
+
+}  // namespace
+
+RunResult run(const std::vector<std::string>& argv, int timeoutMs) {
+    std::string outPath = temporaryPath("fy-tools-out"), errPath = temporaryPath("fy-tools-err");
+    return finish(spawn(argv, outPath, errPath), timeoutMs, outPath, errPath);
+}
+
+Process::Process(const std::vector<std::string>& argv)
+    : outPath(temporaryPath("fy-process-out")), errPath(temporaryPath("fy-process-err")) {
+    pid = spawn(argv, outPath, errPath);
+}
+
+Process::~Process() {
+    if (pid > 0) stop(SIGKILL, 5000);
+}
+
+RunResult Process::stop(int signal, int timeoutMs) {
+    kill(pid, signal);
+    RunResult result = finish(pid, timeoutMs, outPath, errPath);
+    pid = -1;
     return result;
 }
 

@@ -46,6 +46,23 @@ private:
     std::string outPath, errPath;
 };
 
+// A program left running (a client that records until interrupted, say), stopped by a signal.
+class Process {
+public:
+    explicit Process(const std::vector<std::string>& argv);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Sends the signal (0: none, the program ends by itself) and waits for the end, bounded:
+    // killed after timeoutMs.
+    RunResult stop(int signal, int timeoutMs = 10000);
+
+private:
+    pid_t pid = -1;
+    std::string outPath, errPath;
+};
+
 std::string readFile(const std::string& path);
 std::string temporaryPath(const char* stem);
 

@@ -25,6 +25,8 @@ int runThreshold(const fyclient::Endpoint& endpoint, const std::vector<std::stri
 int runSetting(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runMasks(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runCommand(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
+int runRecord(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
+int runExport(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 
 // Prints a subcommand's usage and returns 0 when --help was given.
 bool printedHelp(const char* name, bool help);

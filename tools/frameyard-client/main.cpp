@@ -23,6 +23,8 @@ const char kGeneralUsage[] =
     "  setting CAMERA NAME VALUE       change a camera's number setting\n"
     "  masks get|set|add-rect|delete-rect ...   circular and rectangular masks\n"
     "  command 'JSON' ['JSON' ...]     raw command exchanges on one connection\n"
+    "  record --out FILE [options]     realtime frames written to a recording file\n"
+    "  export FILE --csv OUT|--summary a recording as CSV rows or per-camera figures\n"
     "\n"
     "  --host HOST     server address (default 127.0.0.1)\n"
     "  --port PORT     server port (default 4000)\n"
@@ -82,6 +84,27 @@ const std::vector<Subcommand> kSubcommands = {
      "Exits with status 1 at the first reply of the form [\"error\",...].\n"
      "example: frameyard-client command '[\"want_cameras\",[\"cam1\"]]' '[\"get_thresholds\"]'\n",
      runCommand},
+    {"record",
+     "usage: frameyard-client record --out FILE [--cameras NAME,...] [--seconds S] [--compact]\n"
+     "                               [--image-size WxH[,WxH...]]\n"
+     "Records a realtime session: every frame with its receive time and timecode, the cameras'\n"
+     "descriptions and thresholds, and the frame and timecode rates the server announces. Prints a\n"
+     "line per second and a summary; Ctrl-C stops it with the file whole up to the last frame.\n"
+     "Positions are stored in image pixels (docs/recording-format.md).\n"
+     "  --out FILE          the recording to write (replaced if it exists)\n"
+     "  --cameras NAME,...  only these cameras, in this order (default: all)\n"
+     "  --seconds S         stop after S seconds (default 0: until interrupted)\n"
+     "  --compact           receive 4-byte fixed-point centroids (1/128 display unit)\n"
+     "  --image-size WxH    the cameras' image size in pixels, one for all or one per camera;\n"
+     "                      the wire does not carry it (without it, positions stay in display units)\n",
+     runRecord},
+    {"export",
+     "usage: frameyard-client export FILE [--csv OUT] [--summary]\n"
+     "Reads a recording made by 'record'. A damaged file is exported up to the damage, which is\n"
+     "then reported with its offset (exit status 1).\n"
+     "  --csv OUT    one row per centroid: frame,receive_time,timecode,camera,x,y (OUT - : stdout)\n"
+     "  --summary    per camera: frames, centroids per frame min/mean/max, frame-rate jitter p50/p99\n",
+     runExport},
 };
 
 const Subcommand* findSubcommand(const std::string& name) {

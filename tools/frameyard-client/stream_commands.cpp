@@ -15,21 +15,6 @@
 namespace fycli {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double secondsBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
-
-// The run ends at the deadline (when --seconds was given) or on an interrupt.
-struct RunLimit {
-    explicit RunLimit(double seconds) : seconds(seconds), start(Clock::now()) {}
-    bool over() const { return interrupted || (seconds > 0 && secondsBetween(start, Clock::now()) >= seconds); }
-    double elapsed() const { return secondsBetween(start, Clock::now()); }
-    double seconds;
-    Clock::time_point start;
-};
-
 std::string centroidList(const std::vector<fyclient::Centroid>& list) {
     std::string out;
     char point[48];
@@ -107,8 +92,7 @@ int runStream(const fyclient::Endpoint& endpoint, const std::vector<std::string>
     Args args = parseArgs(words, {"--compact", "--timecodes", "--messages", "--print"}, {"--cameras", "--seconds"});
     if (printedHelp("stream", args.help)) return 0;
     if (!args.positional.empty()) throw UsageError("stream takes no positional arguments");
-    double seconds = args.values.count("--seconds") ? parseNumber(args.value("--seconds"), "--seconds") : 0.0;
-    if (seconds < 0) throw UsageError("--seconds must not be negative");
+    double seconds = runSeconds(args);
 
     Selection selection = selectCameras(endpoint, args.value("--cameras"));
     std::vector<std::string> names = selection.names();
@@ -163,8 +147,7 @@ int runWatch(const fyclient::Endpoint& endpoint, const std::vector<std::string>&
     Args args = parseArgs(words, {}, {"--cameras", "--seconds"});
     if (printedHelp("watch", args.help)) return 0;
     if (!args.positional.empty()) throw UsageError("watch takes no positional arguments");
-    double seconds = args.values.count("--seconds") ? parseNumber(args.value("--seconds"), "--seconds") : 0.0;
-    if (seconds < 0) throw UsageError("--seconds must not be negative");
+    double seconds = runSeconds(args);
 
     Selection selection = selectCameras(endpoint, args.value("--cameras"));
     std::vector<fyclient::Region> regions;

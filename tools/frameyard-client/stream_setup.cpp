@@ -76,6 +76,12 @@ fyclient::Json StreamConnection::waitForMessage(const std::function<bool(const f
     throw ClientError("no " + what + " from the server within " + std::to_string(waitMs) + " ms");
 }
 
+double runSeconds(const Args& args) {
+    double seconds = args.values.count("--seconds") ? parseNumber(args.value("--seconds"), "--seconds") : 0.0;
+    if (seconds < 0) throw UsageError("--seconds must not be negative");
+    return seconds;
+}
+
 std::string timecodeText(const std::array<uint8_t, 4>& timecode) {
     char out[16];
     std::snprintf(out, sizeof out, "%02u:%02u:%02u:%02u", timecode[0], timecode[1], timecode[2], timecode[3]);

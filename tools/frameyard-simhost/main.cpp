@@ -4,9 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 
+#include "tools/frameyard-simhost/replay_scene.h"
 #include "tools/frameyard-simhost/sim_host.h"
+#include "tools/frameyard-simhost/sim_source.h"
 
 namespace {
 
@@ -16,6 +19,9 @@ void onSignal(int) { stopRequested = 1; }
 
 struct Options {
     simhost::HostOptions host;
+    std::string replay;   // a recording to serve instead of the simulated scene
+    simhost::ReplayOptions replayOptions;
+    bool sceneOptionGiven = false;
     int port = 4000;
     double seconds = 0.0;
     bool quiet = false;
@@ -23,7 +29,9 @@ struct Options {
 
 const char kUsage[] =
     "usage: frameyard-simhost [options]\n"
-    "Serves simulated cameras over frameyard until interrupted (SIGINT or SIGTERM).\n"
+    "       frameyard-simhost --replay FILE [--loop] [--speed X] [--port N] [--seconds S] [--quiet]\n"
+    "Serves simulated cameras over frameyard until interrupted (SIGINT or SIGTERM), or the cameras\n"
+    "and frames of a recording made by 'frameyard-client record'.\n"
     "  --port N       listening port (default 4000)\n"
     "  --cameras N    number of cameras, 1 to 64 (default 4)\n"
     "  --width N      image width in pixels (default 640)\n"
@@ -32,6 +40,13 @@ const char kUsage[] =
     "  --fps F        frames per second of the simulated cameras (default 100)\n"
     "  --seconds S    stop by itself after S seconds (default 0: run until interrupted)\n"
     "  --quiet        no status line every second\n"
+    "  --replay FILE  serve the recorded cameras (names, sizes, thresholds, settings) and frames\n"
+    "                 with their timecodes at the recorded pace; each time realtime starts the\n"
+    "                 replay begins again: a lead-in copy of the first frame (a client that asks\n"
+    "                 for timecodes spends it on the start signal), then every recorded frame\n"
+    "  --loop         start the recording over after its last frame instead of stopping\n"
+    "  --speed X      X times the recorded pace; 0: one frame per pass of the host's loop\n"
+    "                 (default 1)\n"
     "  --help         this text\n";
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -63,13 +78,18 @@ Options parse(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
-        if (arg == "--quiet") {
-            options.quiet = true;
+        if (arg == "--quiet" || arg == "--loop") {
+            (arg == "--quiet" ? options.quiet : options.replayOptions.loop) = true;
             continue;
         }
         if (i + 1 >= argc) usageError(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument '" + arg + "'");
         const char* value = argv[++i];
+        bool sceneOption = arg == "--cameras" || arg == "--width" || arg == "--height" || arg == "--blobs" ||
+                           arg == "--fps";
+        options.sceneOptionGiven = options.sceneOptionGiven || sceneOption;
         if (arg == "--port") options.port = integer("--port", value, 1, 65535);
+        else if (arg == "--replay") options.replay = value;
+        else if (arg == "--speed") options.replayOptions.speed = number("--speed", value, 0, 1000);
         else if (arg == "--cameras") options.host.cameras = integer("--cameras", value, 1, 64);
         else if (arg == "--width") options.host.width = integer("--width", value, 1, 65535);
         else if (arg == "--height") options.host.height = integer("--height", value, 1, 65535);
@@ -77,6 +97,12 @@ Options parse(int argc, char** argv) {
         else if (arg == "--fps") options.host.fps = number("--fps", value, 1, 1000);
         else if (arg == "--seconds") options.seconds = number("--seconds", value, 0, 1e9);
         else usageError("unknown option '" + arg + "'");
+    }
+    if (options.replay.empty() && (options.replayOptions.loop || options.replayOptions.speed != 1.0)) {
+        usageError("--loop and --speed apply to --replay");
+    }
+    if (!options.replay.empty() && options.sceneOptionGiven) {
+        usageError("--replay serves the recorded cameras; --cameras, --width, --height, --blobs and --fps do not apply");
     }
     return options;
 }
@@ -96,21 +122,51 @@ double secondsSince(const timespec& start) {
     return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
 }
 
+// The recording as a frame source; a damaged tail is reported and the frames before it served.
+std::unique_ptr<simhost::ReplayScene> loadReplay(const Options& options) {
+    try {
+        fyrec::Recording recording = fyrec::readRecording(options.replay);
+        if (recording.error) {
+            std::fprintf(stderr, "frameyard-simhost: warning: %s; replaying the %zu frames before it\n",
+                         recording.error->c_str(), recording.frames.size());
+        }
+        return std::make_unique<simhost::ReplayScene>(recording, options.replayOptions);
+    } catch (const fyrec::RecordingError& error) {
+        std::fprintf(stderr, "frameyard-simhost: %s\n", error.what());
+        std::exit(1);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options = parse(argc, argv);
     installSignals();
 
-    simhost::SimHost host(options.host);
+    std::unique_ptr<simhost::FrameSource> source;
+    simhost::ReplayScene* replay = nullptr;
+    if (options.replay.empty()) {
+        source = std::make_unique<simhost::SimSource>(options.host);
+    } else {
+        std::unique_ptr<simhost::ReplayScene> scene = loadReplay(options);
+        replay = scene.get();
+        source = std::move(scene);
+    }
+    std::vector<simhost::CameraSetup> cameras = source->cameras();
+    simhost::SimHost host(std::move(source));
     host.setListenPort(options.port);
-    host.setFrameRate(static_cast<float>(options.host.fps));
-    host.setTimecodeRate(static_cast<float>(options.host.fps));
     if (!host.startListening()) return 1;
-    std::printf("frameyard-simhost: listening on port %d: %d cameras of %dx%d, %d blobs each, %g frames/s\n",
-                options.port, options.host.cameras, options.host.width, options.host.height, options.host.blobs,
-                options.host.fps);
+    if (replay) {
+        std::printf("frameyard-simhost: listening on port %d: replaying %s, %zu frames of %zu cameras%s\n",
+                    options.port, options.replay.c_str(), replay->recordedFrames(), cameras.size(),
+                    options.replayOptions.loop ? ", looped" : "");
+    } else {
+        std::printf("frameyard-simhost: listening on port %d: %d cameras of %dx%d, %d blobs each, %g frames/s\n",
+                    options.port, options.host.cameras, options.host.width, options.host.height, options.host.blobs,
+                    options.host.fps);
+    }
     std::fflush(stdout);
+    bool replayDone = false;
 
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
@@ -122,6 +178,12 @@ int main(int argc, char** argv) {
         host.tick();
         double elapsed = secondsSince(start);
         if (options.seconds > 0 && elapsed >= options.seconds) break;
+        bool done = replay && host.lastFrame() && replay->finished(*host.lastFrame());
+        if (done && !replayDone) {
+            std::printf("frameyard-simhost: replay finished: every recorded frame served\n");
+            std::fflush(stdout);
+        }
+        replayDone = done;
         if (elapsed >= nextStatus) {
             nextStatus += 1.0;
             if (!options.quiet) {

@@ -7,16 +7,15 @@
 namespace simhost {
 namespace {
 
-constexpr float kGainMin = 0.0f, kGainMax = 16.0f;
-constexpr float kExposureMin = 0.1f, kExposureMax = 100.0f;
 // How far a mask to delete may lie from a stored one: clients send back what they were told
 // in display coordinates, which comes back to pixels only within float rounding.
 constexpr float kMaskTolerance = 0.05f;
 
-// Clamps into the range; a NaN keeps the old value.
-float clampSetting(float value, float low, float high, float old) {
-    if (std::isnan(value)) return old;
-    return std::clamp(value, low, high);
+// Clamps into the setting's range (an infinite bound is none); a NaN keeps the old value.
+float clampSetting(float value, const store::Server::NumberSetting& setting) {
+    if (std::isnan(value)) return setting.value;
+    if (setting.minimum <= setting.maximum) return std::clamp(value, setting.minimum, setting.maximum);
+    return value;
 }
 
 bool insideRectangle(const store::Server::RectangularMask& m, float x, float y) {
@@ -30,20 +29,34 @@ bool sameRectangle(const store::Server::RectangularMask& a, const store::Server:
 
 }  // namespace
 
-SimHost::SimHost(const HostOptions& options)
-    : options(options),
-      scene(options.cameras, options.width, options.height, options.blobs, options.fps),
-      start(std::chrono::steady_clock::now()),
-      cams(static_cast<size_t>(options.cameras)) {
-    for (size_t i = 0; i < cams.size(); ++i) cams[i].name = "cam" + std::to_string(i + 1);
+SimHost::SimHost(std::unique_ptr<FrameSource> frameSource) : source(std::move(frameSource)) {
+    for (const CameraSetup& setup : source->cameras()) {
+        Camera cam;
+        cam.name = setup.name;
+        cam.width = setup.width;
+        cam.height = setup.height;
+        cam.threshold = setup.threshold;
+        cam.settings = setup.settings;
+        cams.push_back(std::move(cam));
+    }
+    setFrameRate(source->frameRate(0));
+    setTimecodeRate(source->timecodeRate(0));
 }
 
-uint64_t SimHost::clockFrame() const {
-    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return static_cast<uint64_t>(elapsed.count() * options.fps);
+uint64_t SimHost::clockFrame() const { return source->frameAt(Clock::now()); }
+
+float SimHost::settingValue(const Camera& cam, const std::string& name, float fallback) const {
+    for (const NumberSetting& s : cam.settings) {
+        if (s.name == name) return s.value;
+    }
+    return fallback;
 }
 
 void SimHost::tick() {
+    // The server tells clients only when a rate differs from the one it holds.
+    uint64_t current = lastServed.value_or(0);
+    setFrameRate(source->frameRate(current));
+    setTimecodeRate(source->timecodeRate(current));
     for (size_t i = 0; i < cams.size(); ++i) {
         if (cams[i].announcePending) {
             cams[i].announcePending = false;
@@ -56,9 +69,10 @@ std::vector<Blob> SimHost::visibleBlobs(int camera, uint64_t frameNumber) const 
     std::vector<Blob> out;
     if (!validCamera(camera)) return out;
     const Camera& cam = cams[static_cast<size_t>(camera)];
-    for (const Blob& b : scene.blobs(camera, frameNumber)) {
-        float level = static_cast<float>(b.brightness) * cam.gain * cam.exposure / 10.0f;
-        if (std::min(level, 255.0f) < static_cast<float>(cam.threshold)) continue;
+    float gain = settingValue(cam, "gain", 1.0f), exposure = settingValue(cam, "exposure", 10.0f);
+    for (const Blob& b : source->blobs(camera, frameNumber)) {
+        float level = static_cast<float>(b.brightness) * gain * exposure / 10.0f;
+        if (source->simulatesBrightness() && std::min(level, 255.0f) < static_cast<float>(cam.threshold)) continue;
         bool masked = std::any_of(cam.rectangular.begin(), cam.rectangular.end(),
                                   [&](const RectangularMask& m) { return insideRectangle(m, b.x, b.y); });
         if (!masked) out.push_back(b);
@@ -87,18 +101,17 @@ bool SimHost::setCameraThreshold(int camera, int threshold) {
 
 std::vector<store::Server::NumberSetting> SimHost::cameraNumberSettings(int camera) {
     if (!validCamera(camera)) return {};
-    const Camera& cam = cams[static_cast<size_t>(camera)];
-    return {{"gain", cam.gain, kGainMin, kGainMax, 2}, {"exposure", cam.exposure, kExposureMin, kExposureMax, 1}};
+    return cams[static_cast<size_t>(camera)].settings;
 }
 
 bool SimHost::changeCameraSetting(int camera, const std::string& name, float value) {
     if (!validCamera(camera)) return false;
     Camera& cam = cams[static_cast<size_t>(camera)];
-    float* target = name == "gain" ? &cam.gain : name == "exposure" ? &cam.exposure : nullptr;
-    if (target == nullptr) return false;
-    float applied = name == "gain" ? clampSetting(value, kGainMin, kGainMax, *target)
-                                   : clampSetting(value, kExposureMin, kExposureMax, *target);
-    *target = applied;
+    auto target = std::find_if(cam.settings.begin(), cam.settings.end(),
+                               [&](const NumberSetting& s) { return s.name == name; });
+    if (target == cam.settings.end()) return false;
+    float applied = clampSetting(value, *target);
+    target->value = applied;
     // The library announces the requested value; when the host used another one, clients are
     // told the truth on the next tick.
     if (!(applied == value)) cam.announcePending = true;
@@ -138,29 +151,34 @@ void SimHost::deleteCameraRectangularMask(int camera, const RectangularMask& mas
 
 std::string SimHost::cameraName(int camera) { return validCamera(camera) ? cams[static_cast<size_t>(camera)].name : ""; }
 
-int SimHost::cameraImageWidth(int) { return options.width; }
+int SimHost::cameraImageWidth(int camera) { return validCamera(camera) ? cams[static_cast<size_t>(camera)].width : 0; }
 
-int SimHost::cameraImageHeight(int) { return options.height; }
+int SimHost::cameraImageHeight(int camera) { return validCamera(camera) ? cams[static_cast<size_t>(camera)].height : 0; }
 
 void SimHost::realtimeStarting() {}
 
-bool SimHost::frameAvailable() { return realtime && (!anyFrameServed || clockFrame() > lastServedFrame); }
+bool SimHost::frameAvailable() {
+    due = realtime ? source->frameDue(Clock::now(), lastServed) : std::nullopt;
+    return due.has_value();
+}
 
 const store::Server::Frame* SimHost::currentFrame() {
-    uint64_t now = clockFrame();
+    uint64_t now = due.value_or(clockFrame());
     frame.centroids.assign(cams.size(), {});
     for (size_t c = 0; c < cams.size(); ++c) {
         for (const Blob& b : visibleBlobs(static_cast<int>(c), now)) frame.centroids[c].push_back({b.x, b.y});
     }
-    std::vector<int> tc = scene.timecode(now);
-    std::copy(tc.begin(), tc.end(), frame.timecode.begin());
-    lastServedFrame = now;
-    anyFrameServed = true;
+    frame.timecode = source->timecode(now);
+    lastServed = now;
     ++served;
     return &frame;
 }
 
-void SimHost::startRealtime() { realtime = true; }
+void SimHost::startRealtime() {
+    realtime = true;
+    lastServed.reset();
+    source->startFrames(Clock::now());
+}
 
 void SimHost::stopRealtime() { realtime = false; }
 
@@ -187,9 +205,9 @@ store::Server::Image SimHost::cameraImage(int camera) {
     std::vector<Blob> visible = visibleBlobs(camera, now);
     cam.segments.clear();
     // Segment record: row, first column, last column.
-    for (const Run& run : scene.runs(visible)) cam.segments.push_back({{run.row, run.first, run.last}});
-    if (cam.imagesWanted) scene.render(visible, cam.pixels);
-    std::vector<int> tc = scene.timecode(now);
+    for (const Run& run : blobRuns(visible, cam.width, cam.height)) cam.segments.push_back({{run.row, run.first, run.last}});
+    if (cam.imagesWanted) renderBlobs(visible, cam.width, cam.height, cam.pixels);
+    Timecode tc = source->timecode(now);
     std::copy(tc.begin(), tc.end(), cam.timecode);
     ++images;
     return {&cam.segments, cam.imagesWanted ? &cam.pixels : nullptr, cam.timecode};
@@ -278,19 +296,17 @@ bool SimHost::acquiredImageAvailable(int acquisition, int field) { return fieldR
 bool SimHost::acquiredGlobsAvailable(int acquisition, int field) { return fieldRecorded(acquisition, field); }
 
 store::Server::Timecode SimHost::acquiredTimecode(int acquisition, int field) {
-    Timecode tc{0, 0, 0, 0};
-    if (!fieldRecorded(acquisition, field)) return tc;
-    std::vector<int> parts = scene.timecode(acquisitions[acquisition].recorded[static_cast<size_t>(field)]);
-    std::copy(parts.begin(), parts.end(), tc.begin());
-    return tc;
+    if (!fieldRecorded(acquisition, field)) return {0, 0, 0, 0};
+    return source->timecode(acquisitions[acquisition].recorded[static_cast<size_t>(field)]);
 }
 
 store::Server::AcquiredImage SimHost::acquiredImage(int acquisition, int field, int camera) {
     if (!fieldRecorded(acquisition, field) || !validCamera(camera)) return {0, 0, nullptr};
     Acquisition& a = acquisitions[acquisition];
     std::vector<unsigned char>& pixels = a.images[static_cast<size_t>(camera)];
-    scene.render(visibleBlobs(camera, a.recorded[static_cast<size_t>(field)]), pixels);
-    return {options.width, options.height, pixels.data()};
+    const Camera& cam = cams[static_cast<size_t>(camera)];
+    renderBlobs(visibleBlobs(camera, a.recorded[static_cast<size_t>(field)]), cam.width, cam.height, pixels);
+    return {cam.width, cam.height, pixels.data()};
 }
 
 std::vector<store::Server::Centroid> SimHost::acquiredCentroids(int acquisition, int field, int camera) {

@@ -1,32 +1,29 @@
 #pragma once
-// A complete camera host over simulated cameras: frames on its own clock, thresholds, number
-// settings, circular and rectangular masks, live-feature images and recorded acquisitions.
-#include <chrono>
+// A complete camera host over simulated or replayed cameras (its frame source): frames when the
+// source has them due, thresholds, number settings, circular and rectangular masks,
+// live-feature images and recorded acquisitions.
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "frameyard/server.h"
-#include "tools/frameyard-simhost/sim_scene.h"
+#include "tools/frameyard-simhost/frame_source.h"
 
 namespace simhost {
 
-struct HostOptions {
-    int cameras = 4;
-    int width = 640;
-    int height = 480;
-    int blobs = 20;
-    double fps = 100.0;
-};
-
 class SimHost : public store::Server {
 public:
-    explicit SimHost(const HostOptions& options);
+    explicit SimHost(std::unique_ptr<FrameSource> source);
 
-    // Announces what the host corrected on its own (a setting clamped to its range); call it
-    // from the main loop, outside checkForEvent(), since callbacks must not call the server.
+    // Announces what the host corrected on its own (a setting clamped to its range) and the
+    // rates of the frames it serves; call it from the main loop, outside checkForEvent(), since
+    // callbacks must not call the server.
     void tick();
+    // The last frame served in the current run of frames, if any.
+    std::optional<uint64_t> lastFrame() const { return lastServed; }
 
     uint64_t framesServed() const { return served; }
     uint64_t imagesServed() const { return images; }
@@ -80,9 +77,9 @@ public:
 private:
     struct Camera {
         std::string name;
+        int width = 0, height = 0;
         int threshold = 128;
-        float gain = 1.0f;
-        float exposure = 10.0f;
+        std::vector<NumberSetting> settings;
         bool announcePending = false;
         std::vector<CircularMask> circular;
         std::vector<RectangularMask> rectangular;
@@ -107,24 +104,23 @@ private:
         std::vector<std::vector<unsigned char>> images;   // per camera, valid until the next call
     };
 
-    // Frames since start on the host's own clock.
+    // The source's newest frame now.
     uint64_t clockFrame() const;
     bool validCamera(int camera) const { return camera >= 0 && camera < static_cast<int>(cams.size()); }
-    // Blobs the camera "sees" at a frame: bright enough for its threshold after gain and
-    // exposure, and outside its rectangular masks.
+    float settingValue(const Camera& cam, const std::string& name, float fallback) const;
+    // Blobs the camera "sees" at a frame: outside its rectangular masks and, for a source that
+    // simulates brightness, bright enough for its threshold after gain and exposure.
     std::vector<Blob> visibleBlobs(int camera, uint64_t frame) const;
     Acquisition* findAcquisition(int acquisition);
     // Records the fields the clock has produced since the last call, up to the requested count.
     void record(Acquisition& acquisition);
     bool fieldRecorded(int acquisition, int field);
 
-    HostOptions options;
-    Scene scene;
-    std::chrono::steady_clock::time_point start;
+    std::unique_ptr<FrameSource> source;
     std::vector<Camera> cams;
     bool realtime = false;
-    bool anyFrameServed = false;
-    uint64_t lastServedFrame = 0;
+    std::optional<uint64_t> lastServed;
+    std::optional<uint64_t> due;   // what frameAvailable() found for currentFrame()
     Frame frame;
     uint64_t served = 0;
     uint64_t images = 0;

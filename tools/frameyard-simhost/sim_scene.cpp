@@ -72,7 +72,13 @@ std::vector<int> Scene::timecode(uint64_t frame) const {
             static_cast<int>(seconds % 60), static_cast<int>(frame % perSecond)};
 }
 
-std::vector<Run> Scene::runs(const std::vector<Blob>& visible) const {
+std::vector<Run> Scene::runs(const std::vector<Blob>& visible) const { return blobRuns(visible, imageWidth, imageHeight); }
+
+void Scene::render(const std::vector<Blob>& visible, std::vector<unsigned char>& pixels) const {
+    renderBlobs(visible, imageWidth, imageHeight, pixels);
+}
+
+std::vector<Run> blobRuns(const std::vector<Blob>& visible, int imageWidth, int imageHeight) {
     std::vector<Run> all;
     for (const Blob& b : visible) {
         int top = std::max(0, static_cast<int>(std::ceil(b.y - b.radius)));
@@ -99,11 +105,11 @@ std::vector<Run> Scene::runs(const std::vector<Blob>& visible) const {
     return merged;
 }
 
-void Scene::render(const std::vector<Blob>& visible, std::vector<unsigned char>& pixels) const {
+void renderBlobs(const std::vector<Blob>& visible, int imageWidth, int imageHeight, std::vector<unsigned char>& pixels) {
     pixels.assign(static_cast<size_t>(imageWidth) * static_cast<size_t>(imageHeight), 12);
     // Drawn along each blob's own runs, so that the picture and the segments agree pixel for pixel.
     for (const Blob& b : visible) {
-        for (const Run& run : runs({b})) {
+        for (const Run& run : blobRuns({b}, imageWidth, imageHeight)) {
             for (unsigned col = run.first; col <= run.last; ++col) {
                 float dx = static_cast<float>(col) - b.x, dy = static_cast<float>(run.row) - b.y;
                 float d2 = std::min(1.0f, (dx * dx + dy * dy) / (b.radius * b.radius));

@@ -17,6 +17,11 @@ struct Run {
     unsigned row = 0, first = 0, last = 0;   // inclusive columns
 };
 
+// Run segments of the given blobs in a width x height image, sorted by row and column, overlaps
+// merged; and an 8-bit picture of them (row-major, width x height bytes) that agrees with them.
+std::vector<Run> blobRuns(const std::vector<Blob>& visible, int width, int height);
+void renderBlobs(const std::vector<Blob>& visible, int width, int height, std::vector<unsigned char>& pixels);
+
 class Scene {
 public:
     Scene(int cameraCount, int width, int height, int blobsPerCamera, double framesPerSecond);
