@@ -1,5 +1,7 @@
 #include "net/input_buffer.h"
 
+#include "toolkit/diagnostics.h"
+
 #include <cstring>
 
 namespace {
@@ -37,11 +39,11 @@ void SessionInputBuffer::append(const void* data, size_t n) {
 
 SessionInputBuffer::Read SessionInputBuffer::need(size_t n) const {
     if (n <= unreadBytes()) return Read::ok;
-    if (peerClosed_) return Read::failed;
     // Filling stops at the limit, so a larger transaction could never complete.
     size_t transaction = cursor_ - committed_;
-    if (n > limit_ || transaction > limit_ - n) return Read::failed;
-    return Read::waiting;
+    if (!peerClosed_ && n <= limit_ && transaction <= limit_ - n) return Read::waiting;
+    if (failureNotice_ != nullptr) fy::diagnostic("%s", failureNotice_);
+    return Read::failed;
 }
 
 SessionInputBuffer::Read SessionInputBuffer::read(void* out, size_t n) {

@@ -41,6 +41,8 @@ public:
     bool hasInput() const { return unreadBytes() > 0 || peerClosed_; }
 
     void setLimit(size_t bytes) { limit_ = bytes; }
+    // A line written to the diagnostic stream whenever a read fails; null (the default) for none.
+    void setFailureNotice(const char* text) { failureNotice_ = text; }
     size_t limit() const { return limit_; }
     // Storage held, consumed or not (for accounting).
     size_t capacityBytes() const { return data_.capacity(); }
@@ -75,6 +77,7 @@ private:
     size_t cursor_ = 0;     // next byte the transaction reads
     size_t limit_ = defaultLimit;
     bool peerClosed_ = false;
+    const char* failureNotice_ = nullptr;
 };
 
 // Rolls the buffer back when it goes out of scope, unless the transaction was committed.

@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "toolkit/diagnostics.h"
+
 NonBlockingSocket::NonBlockingSocket(RySocketInterface& inner, RyStoreProtocol::AbstractClock& clock,
                                      bool pollInner)
     : inner_(inner), writer_(inner, clock), pollInner_(pollInner) {}
@@ -22,6 +24,7 @@ int NonBlockingSocket::read(void* buffer, size_t length) {
 int NonBlockingSocket::write(const void* buffer, size_t length) {
     int result = writer_.write(buffer, length);
     if (result < 0) {
+        if (writeFailureNotice_ != nullptr) fy::diagnostic("%s", writeFailureNotice_);
         outputFailed_ = true;
         drainInput();
     }

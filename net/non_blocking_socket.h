@@ -46,6 +46,8 @@ public:
     // Moves what the inner socket holds into the input buffer; the number of bytes moved.
     size_t drainInput() { return input_.fillFrom(inner_); }
     bool outputFailed() const { return outputFailed_; }
+    // A line written to the diagnostic stream whenever a write fails; null (the default) for none.
+    void setWriteFailureNotice(const char* text) { writeFailureNotice_ = text; }
 
 private:
     RySocketInterface& inner_;
@@ -53,4 +55,5 @@ private:
     SessionInputBuffer input_;
     bool pollInner_;
     bool outputFailed_ = false;
+    const char* writeFailureNotice_ = nullptr;
 };

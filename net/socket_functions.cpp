@@ -169,12 +169,19 @@ int LuSocketIsNonBlocking(int descriptor) {
     return (flags & O_NONBLOCK) ? 1 : 0;
 }
 
-int LuSocketSend(int descriptor, const void* buffer, size_t length) {
+int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, int* error) {
     ssize_t sent = ::send(descriptor, buffer, static_cast<size_t>(clampLength(length)), MSG_NOSIGNAL);
     if (sent > 0) return static_cast<int>(sent);
     if (sent == 0 || errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    fy::diagnostic("send: %s\n", std::strerror(errno));
+    *error = errno;
     return -1;
+}
+
+int LuSocketSend(int descriptor, const void* buffer, size_t length) {
+    int error = 0;
+    int result = LuSocketSendQuietly(descriptor, buffer, length, &error);
+    if (result < 0) fy::diagnostic("send: %s\n", std::strerror(error));
+    return result;
 }
 
 int LuSocketRecv(int descriptor, void* buffer, size_t length) {

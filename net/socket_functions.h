@@ -41,6 +41,8 @@ int LuSocketIsNonBlocking(int descriptor);
 // One send() without SIGPIPE: the count when > 0; 0 when nothing could be sent now;
 // -1 after "send: <reason>" on any other failure.
 int LuSocketSend(int descriptor, const void* buffer, size_t length);
+// As LuSocketSend, but a failure is not reported: the reason is left in *error.
+int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, int* error);
 // One recv(): the count when > 0; 0 when nothing has arrived (or length is 0); -1 when the
 // peer closed (no message) or after "recv: <reason>" on a failure.
 int LuSocketRecv(int descriptor, void* buffer, size_t length);

@@ -64,7 +64,14 @@ int RySystemSocket::write(const void* buffer, size_t length) {
         writeFailed_ = true;
         return -1;
     }
-    int result = LuSocketSend(descriptor_, buffer, length);
+    int result;
+    if (sendFailureNotice_ == nullptr) {
+        result = LuSocketSend(descriptor_, buffer, length);
+    } else {
+        int error = 0;
+        result = LuSocketSendQuietly(descriptor_, buffer, length, &error);
+        if (result < 0) fy::diagnostic("%s", sendFailureNotice_);
+    }
     if (result < 0) writeFailed_ = true;
     return result;
 }

@@ -35,6 +35,8 @@ public:
     bool modeFailed() const { return modeFailed_; }
     // Reads wait at most this long (seconds; 0 = not at all beyond the socket's own mode).
     void setReceiveTimeout(float seconds) { receiveTimeout_ = seconds; }
+    // Reports a failed send with this line instead of "send: <reason>"; null restores that.
+    void setSendFailureNotice(const char* text) { sendFailureNotice_ = text; }
     float receiveTimeout() const { return receiveTimeout_; }
 
 private:
@@ -48,4 +50,5 @@ private:
     bool nonBlocking_ = false;
     float receiveTimeout_ = 0.0f;
     bool modeFailed_ = false;
+    const char* sendFailureNotice_ = nullptr;
 };

@@ -10,6 +10,9 @@ using Client = RyStoreMultiClientHandlerBase::Client;
 
 Client::Client(RySocketInterface& connection, SessionServices& services, RyStoreProtocol::AbstractClock& clock)
     : connection_(connection), bufferedSocket(connection, clock), services_(services) {
+    const SessionDiagnostics& diagnostics = services_.modes().diagnostics();
+    bufferedSocket.input().setFailureNotice(diagnostics.failedRead);
+    bufferedSocket.setWriteFailureNotice(diagnostics.failedWrite);
     connection_.setNonBlocking(true);
     // A blocking connection would let this one client hold the host's thread; such a
     // connection is not served at all, and the handler closes it in its next removal pass.
@@ -116,6 +119,10 @@ bool Client::waitForClientToClose() {
         input.commit();
         return true;
     }
+    // The client has closed: the read that finds the end is the session's last.
+    uint8_t last = 0;
+    input.readByte(last);
+    input.rollback();
     state_ = exited;
     return false;
 }

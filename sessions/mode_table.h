@@ -20,15 +20,30 @@ struct SessionModeEntry {
     void (*refuse)(Client& session);
 };
 
+// How a library's sessions word the failures of their connections on standard error, beside
+// what each protocol reports itself. Null: the failure goes unmentioned (or, for a send, is
+// reported as "send: <reason>").
+struct SessionDiagnostics {
+    // For every read that the connection's end (or a broken connection) cut short.
+    const char* failedRead = nullptr;
+    // For every write to the client that failed: the client was cut off, or the connection broke.
+    const char* failedWrite = nullptr;
+    // For a send() on the client's connection that failed.
+    const char* failedSend = nullptr;
+};
+
 class SessionModeTable {
 public:
-    SessionModeTable(std::initializer_list<SessionModeEntry> entries) : entries(entries) {}
+    SessionModeTable(std::initializer_list<SessionModeEntry> entries, SessionDiagnostics diagnostics = {})
+        : entries(entries), diagnostics_(diagnostics) {}
 
     // The entry of a first byte, or null.
     const SessionModeEntry* find(uint8_t firstByte) const;
+    const SessionDiagnostics& diagnostics() const { return diagnostics_; }
 
 private:
     std::vector<SessionModeEntry> entries;
+    SessionDiagnostics diagnostics_;
 };
 
 // The `create` of an entry whose mode is constructed from the session alone.

@@ -7,6 +7,7 @@
 #include "net/system_socket.h"
 #include "sessions/client.h"
 #include "sessions/handler_record.h"
+#include "sessions/mode_table.h"
 
 using Client = RyStoreMultiClientHandlerBase::Client;
 
@@ -37,6 +38,8 @@ RyStoreMultiClientHandlerBase::~RyStoreMultiClientHandlerBase() {
 }
 
 bool RyStoreMultiClientHandlerBase::isAlive() { return !impl->clients.empty(); }
+
+const SessionModeTable& RyStoreMultiClientHandlerBase::modes() const { return impl->services.modes(); }
 
 unsigned int RyStoreMultiClientHandlerBase::clientCount() const {
     return static_cast<unsigned int>(impl->clients.size());
@@ -186,7 +189,10 @@ void RyStoreMultiClientHandler::acceptConnections() {
     for (int descriptor : listening) {
         if (!listeningReadable(descriptor)) continue;
         int accepted = LuSocketAccept(descriptor);
-        if (accepted >= 0) addClient(new RySystemSocket(accepted));
+        if (accepted < 0) continue;
+        RySystemSocket* socket = new RySystemSocket(accepted);
+        socket->setSendFailureNotice(modes().diagnostics().failedSend);
+        addClient(socket);
     }
 }
 

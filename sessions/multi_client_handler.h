@@ -66,6 +66,8 @@ public:
     bool isAlive() override;
 
     virtual void acceptConnections() = 0;
+    // The modes sessions start, and how they word connection failures.
+    const SessionModeTable& modes() const;
     virtual RyStoreProtocol::AbstractClock& clock() = 0;
 
     // Neither handler is owned. Giving a realtime handler tells it the cameras wanted now.

@@ -33,10 +33,13 @@ void refuseAcquisition(Client& session) {
 
 const SessionModeTable& realtimeOnlyModes() {
     static const SessionModeTable modes{
-        {'R', startStream, nullptr},
-        {'a', nullptr, refuseAcquisition},
-        {'c', startMode<ConfigureMode>, nullptr},
-        {'C', startCommands, nullptr},
+        {
+            {'R', startStream, nullptr},
+            {'a', nullptr, refuseAcquisition},
+            {'c', startMode<ConfigureMode>, nullptr},
+            {'C', startCommands, nullptr},
+        },
+        SessionDiagnostics{"Read failed\n", "Error writing to socket\n", "Write failed\n"},
     };
     return modes;
 }
