@@ -77,6 +77,10 @@ function(frameyard_shared_library)
       COMMAND "${CMAKE_COMMAND}" "-DLIBRARY=$<TARGET_FILE:${name}>" "-DNM=${CMAKE_NM}"
               "-DREADELF=${CMAKE_READELF}" "-DSONAME=${soname}" "-DOPERATIONS=${operations}"
               -P "${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake")
+    # Hosts are often old code bases: the public header stands alone as C++11, warning-free.
+    add_test(NAME ${name}_header_cxx11
+      COMMAND "${CMAKE_CXX_COMPILER}" -std=c++11 -fsyntax-only -Wall -Wextra -Wpedantic -Werror
+              -x c++ "${ARG_HEADER}")
   endif()
 endfunction()
 

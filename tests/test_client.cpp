@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tests/server_under_test.h"
+
 namespace {
 using Clock = std::chrono::steady_clock;
 

@@ -28,11 +28,14 @@ TestHost::TestHost()
       widths{640, 640},
       heights{480, 480},
       thresholds{10, 20},
-      settings(2),
       aspectRatios{1.0f, 1.0f},
-      circularMasks(2),
-      rectangularMaskSupport{false, false},
-      rectangularMasks(2) {}
+      circularMasks(2) {
+#ifndef FRAMEYARD_TEST_REALTIME_ONLY
+    settings.resize(2);
+    rectangularMaskSupport = {false, false};
+    rectangularMasks.resize(2);
+#endif
+}
 
 TestHost::~TestHost() = default;
 
@@ -76,16 +79,6 @@ bool TestHost::setCameraThreshold(int camera, int threshold) {
     return true;
 }
 
-std::vector<store::Server::NumberSetting> TestHost::cameraNumberSettings(int camera) {
-    record("cameraNumberSettings", str(camera));
-    return entry(settings, camera, {});
-}
-
-bool TestHost::changeCameraSetting(int camera, const std::string& name, float value) {
-    record("changeCameraSetting", join({str(camera), name, num(value)}));
-    return true;
-}
-
 float TestHost::cameraPixelAspectRatio(int camera) {
     record("cameraPixelAspectRatio", str(camera));
     return entry(aspectRatios, camera, 1.0f);
@@ -100,26 +93,6 @@ void TestHost::setCameraCircularMasks(int camera, const std::vector<CircularMask
     std::string text;
     for (const CircularMask& mask : masks) text += "[" + join({num(mask.x), num(mask.y), num(mask.radius)}) + "]";
     record("setCameraCircularMasks", join({str(camera), text}));
-}
-
-bool TestHost::cameraSupportsRectangularMasks(int camera) {
-    record("cameraSupportsRectangularMasks", str(camera));
-    return entry(rectangularMaskSupport, camera, false);
-}
-
-std::vector<store::Server::RectangularMask> TestHost::cameraRectangularMasks(int camera) {
-    record("cameraRectangularMasks", str(camera));
-    return entry(rectangularMasks, camera, {});
-}
-
-void TestHost::addCameraRectangularMask(int camera, const RectangularMask& mask) {
-    record("addCameraRectangularMask",
-           join({str(camera), num(mask.x), num(mask.y), num(mask.width), num(mask.height)}));
-}
-
-void TestHost::deleteCameraRectangularMask(int camera, const RectangularMask& mask) {
-    record("deleteCameraRectangularMask",
-           join({str(camera), num(mask.x), num(mask.y), num(mask.width), num(mask.height)}));
 }
 
 std::string TestHost::cameraName(int camera) {
@@ -156,6 +129,41 @@ const store::Server::Frame* TestHost::currentFrame() {
 void TestHost::startRealtime() { record("startRealtime"); }
 
 void TestHost::stopRealtime() { record("stopRealtime"); }
+
+#ifdef FRAMEYARD_TEST_REALTIME_ONLY
+void TestHost::reserved16() { record("reserved16"); }
+
+void TestHost::reserved17() { record("reserved17"); }
+#else
+std::vector<store::Server::NumberSetting> TestHost::cameraNumberSettings(int camera) {
+    record("cameraNumberSettings", str(camera));
+    return entry(settings, camera, {});
+}
+
+bool TestHost::changeCameraSetting(int camera, const std::string& name, float value) {
+    record("changeCameraSetting", join({str(camera), name, num(value)}));
+    return true;
+}
+
+bool TestHost::cameraSupportsRectangularMasks(int camera) {
+    record("cameraSupportsRectangularMasks", str(camera));
+    return entry(rectangularMaskSupport, camera, false);
+}
+
+std::vector<store::Server::RectangularMask> TestHost::cameraRectangularMasks(int camera) {
+    record("cameraRectangularMasks", str(camera));
+    return entry(rectangularMasks, camera, {});
+}
+
+void TestHost::addCameraRectangularMask(int camera, const RectangularMask& mask) {
+    record("addCameraRectangularMask",
+           join({str(camera), num(mask.x), num(mask.y), num(mask.width), num(mask.height)}));
+}
+
+void TestHost::deleteCameraRectangularMask(int camera, const RectangularMask& mask) {
+    record("deleteCameraRectangularMask",
+           join({str(camera), num(mask.x), num(mask.y), num(mask.width), num(mask.height)}));
+}
 
 void TestHost::setCameraFeaturesWanted(int camera, bool wanted) {
     record("setCameraFeaturesWanted", join({str(camera), wanted ? "1" : "0"}));
@@ -243,3 +251,4 @@ std::vector<store::Server::Centroid> TestHost::acquiredCentroids(int acquisition
 }
 
 void TestHost::endAcquire(int acquisition) { record("endAcquire", str(acquisition)); }
+#endif

@@ -1,7 +1,9 @@
 #pragma once
 // A scripted camera host for end-to-end tests: every callback is recorded with its arguments,
-// and every answer comes from a public field the test sets before (or between) polls.
-#include <frameyard/server.h>
+// and every answer comes from a public field the test sets before (or between) polls. Built with
+// FRAMEYARD_TEST_REALTIME_ONLY it is a host of the realtime-only library, with its 18 callbacks,
+// so that the tests of what both libraries share run against both.
+#include "tests/server_under_test.h"
 
 #include <deque>
 #include <functional>
@@ -22,11 +24,13 @@ public:
     std::vector<int> widths;
     std::vector<int> heights;
     std::vector<int> thresholds;
-    std::vector<std::vector<NumberSetting>> settings;
     std::vector<float> aspectRatios;
     std::vector<std::vector<CircularMask>> circularMasks;
+#ifndef FRAMEYARD_TEST_REALTIME_ONLY
+    std::vector<std::vector<NumberSetting>> settings;
     std::vector<bool> rectangularMaskSupport;
     std::vector<std::vector<RectangularMask>> rectangularMasks;
+#endif
     // Frames the host still has to offer, oldest first; frameAvailable() is true while one is
     // queued and currentFrame() hands out the oldest.
     std::deque<Frame> frames;
@@ -34,7 +38,9 @@ public:
     // nullFrames is set, as a misbehaving host might).
     Frame current;
     bool nullFrames = false;
+#ifndef FRAMEYARD_TEST_REALTIME_ONLY
     bool acquire = false;
+#endif
     // Called from inside the named callback after it was recorded (to act like a host that
     // reuses its buffers, or to look at the server from inside a callback).
     std::map<std::string, std::function<void()>> hooks;
@@ -56,15 +62,9 @@ public:
     int cameraCount() override;
     int cameraThreshold(int camera) override;
     bool setCameraThreshold(int camera, int threshold) override;
-    std::vector<NumberSetting> cameraNumberSettings(int camera) override;
-    bool changeCameraSetting(int camera, const std::string& name, float value) override;
     float cameraPixelAspectRatio(int camera) override;
     std::vector<CircularMask> cameraCircularMasks(int camera) override;
     void setCameraCircularMasks(int camera, const std::vector<CircularMask>& masks) override;
-    bool cameraSupportsRectangularMasks(int camera) override;
-    std::vector<RectangularMask> cameraRectangularMasks(int camera) override;
-    void addCameraRectangularMask(int camera, const RectangularMask& mask) override;
-    void deleteCameraRectangularMask(int camera, const RectangularMask& mask) override;
     std::string cameraName(int camera) override;
     int cameraImageWidth(int camera) override;
     int cameraImageHeight(int camera) override;
@@ -73,6 +73,16 @@ public:
     const Frame* currentFrame() override;
     void startRealtime() override;
     void stopRealtime() override;
+#ifdef FRAMEYARD_TEST_REALTIME_ONLY
+    void reserved16() override;
+    void reserved17() override;
+#else
+    std::vector<NumberSetting> cameraNumberSettings(int camera) override;
+    bool changeCameraSetting(int camera, const std::string& name, float value) override;
+    bool cameraSupportsRectangularMasks(int camera) override;
+    std::vector<RectangularMask> cameraRectangularMasks(int camera) override;
+    void addCameraRectangularMask(int camera, const RectangularMask& mask) override;
+    void deleteCameraRectangularMask(int camera, const RectangularMask& mask) override;
     void setCameraFeaturesWanted(int camera, bool wanted) override;
     void setCameraImagesWanted(int camera, bool wanted) override;
     bool cameraImageAvailable(int camera) override;
@@ -94,6 +104,7 @@ public:
     AcquiredImage acquiredImage(int acquisition, int field, int camera) override;
     std::vector<Centroid> acquiredCentroids(int acquisition, int field, int camera) override;
     void endAcquire(int acquisition) override;
+#endif
 
 private:
     void record(const std::string& name, const std::string& arguments = "");
