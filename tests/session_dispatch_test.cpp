@@ -7,41 +7,14 @@
 #include <cmath>
 #include <limits>
 
-#include "tests/test_client.h"
-#include "tests/test_host.h"
-#include "toolkit/diagnostics.h"
+#include "tests/served_host.h"
 
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-class Dispatch : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_GT(port, 0);
-        host.setListenPort(port);
-        ASSERT_TRUE(host.startListening());
-    }
-
-    // A connected client whose session the server has accepted.
-    std::unique_ptr<TestClient> accepted() {
-        unsigned int before = host.clientCount();
-        auto client = std::make_unique<TestClient>(port);
-        EXPECT_TRUE(client->isConnected());
-        EXPECT_TRUE(pumpUntil(host, [&] { return host.clientCount() == before + 1; }));
-        return client;
-    }
-
-    std::string exchange(TestClient& client, const std::string& command) {
-        if (!client.send(commandRequest(command))) return "<send failed>";
-        return readCommandReply(client, host);
-    }
-
-    fy::DiagnosticCapture diagnostics;
-    TestHost host;
-    int port = freeLoopbackPort();
-};
+using Dispatch = ServedHost;
 
 TEST_F(Dispatch, UnknownFirstByteIsReportedAndEverythingAfterItIsDrainedUntilTheClientCloses) {
     auto client = accepted();

@@ -4,39 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/test_client.h"
-#include "tests/test_host.h"
-#include "toolkit/diagnostics.h"
+#include "tests/served_host.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 
-class RealtimeOnly : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_GT(port, 0);
-        host.setListenPort(port);
-        ASSERT_TRUE(host.startListening());
-    }
-
-    std::unique_ptr<TestClient> accepted() {
-        unsigned int before = host.clientCount();
-        auto client = std::make_unique<TestClient>(port);
-        EXPECT_TRUE(client->isConnected());
-        EXPECT_TRUE(pumpUntil(host, [&] { return host.clientCount() == before + 1; }));
-        return client;
-    }
-
-    std::string exchange(TestClient& client, const std::string& command) {
-        if (!client.send(commandRequest(command))) return "<send failed>";
-        return readCommandReply(client, host);
-    }
-
-    fy::DiagnosticCapture diagnostics;
-    TestHost host;
-    int port = freeLoopbackPort();
-};
+using RealtimeOnly = ServedHost;
 
 TEST_F(RealtimeOnly, AcquisitionIsRefusedWithTwoZeroBytesAndTheClientDrainedUntilItCloses) {
     auto client = accepted();
