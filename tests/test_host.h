@@ -34,6 +34,17 @@ public:
     // nullFrames is set, as a misbehaving host might).
     Frame current;
     bool nullFrames = false;
+    // Images a camera still has to offer, oldest first: cameraImageAvailable() is true while
+    // one is queued, cameraImage() hands out the oldest and releaseCameraImage() drops it.
+    // Without pixels, segments or timecode the image hands out a null pointer for it.
+    struct ScriptedImage {
+        std::vector<Segment> segments;
+        std::vector<unsigned char> pixels;
+        std::vector<int> timecode{1, 2, 3, 4};
+        bool noPixels = false;
+        bool noSegments = false;
+    };
+    std::map<int, std::deque<ScriptedImage>> images;
     bool acquire = false;
     // Called from inside the named callback after it was recorded (to act like a host that
     // reuses its buffers, or to look at the server from inside a callback).
