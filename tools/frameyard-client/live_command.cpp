@@ -57,7 +57,8 @@ int runLive(const fyclient::Endpoint& endpoint, const std::vector<std::string>& 
     installInterruptHandler();
     fyclient::Connection connection(endpoint);
     // The camera list of the connection becomes just this camera, at position 0.
-    fyclient::requireOk(fyclient::exchangeCommand(connection, fyclient::wantCamerasRequest({camera})), "want_cameras");
+    fyclient::requireOk(fyclient::exchangeCommand(connection, fyclient::wantCamerasRequest({camera})),
+                        "want_cameras for '" + camera + "'");
     fyclient::LiveFeatSession session(connection);
     session.open();
     session.selectCamera(0);
