@@ -36,9 +36,16 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "tests/test_client.h"
 
 namespace {
+
+using bench::median;
+using bench::nowNs;
+using bench::percentile;
+using bench::sendAll;
+using bench::Stamps;
 
 constexpr int cameras = 8;
 constexpr int centroidsPerCamera = 200;
@@ -46,23 +53,6 @@ constexpr uint32_t window = 4;
 constexpr uint32_t pacedWindow = 64;
 constexpr double pacedRate = 500.0;
 constexpr double warmUpSeconds = 0.3;
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// When each frame was handed out, by sequence number. The window keeps readers far less than
-// the ring's size behind the producer.
-class Stamps {
-public:
-    void set(uint32_t seq, int64_t t) { slots[seq % size].store(t, std::memory_order_release); }
-    int64_t get(uint32_t seq) const { return slots[seq % size].load(std::memory_order_acquire); }
-
-private:
-    static constexpr size_t size = 1 << 16;
-    std::unique_ptr<std::atomic<int64_t>[]> slots{new std::atomic<int64_t>[size]};
-};
 
 // How the producer (library host or baseline writer) decides that the next frame is due.
 struct Pace {
@@ -228,9 +218,9 @@ private:
 
 // A host with eight 640 x 480 cameras whose frame always holds the same 200 centroids per
 // camera; only the timecode (the sequence number) changes.
-class BenchHost final : public store::Server {
+class BenchHost final : public bench::QuietHost {
 public:
-    BenchHost() {
+    BenchHost() : QuietHost(cameras) {
         std::mt19937 random(7);
         std::uniform_real_distribution<float> x(0.0f, 640.0f), y(0.0f, 480.0f);
         frame.centroids.resize(cameras);
@@ -262,48 +252,6 @@ public:
         return &frame;
     }
 
-    void reportError(const std::string& message) override { std::fprintf(stderr, "host error: %s\n", message.c_str()); }
-    void reportWarning(const std::string& message) override { std::fprintf(stderr, "host warning: %s\n", message.c_str()); }
-    int cameraCount() override { return cameras; }
-    int cameraThreshold(int) override { return 100; }
-    bool setCameraThreshold(int, int) override { return true; }
-    std::vector<NumberSetting> cameraNumberSettings(int) override { return {}; }
-    bool changeCameraSetting(int, const std::string&, float) override { return true; }
-    float cameraPixelAspectRatio(int) override { return 1.0f; }
-    std::vector<CircularMask> cameraCircularMasks(int) override { return {}; }
-    void setCameraCircularMasks(int, const std::vector<CircularMask>&) override {}
-    bool cameraSupportsRectangularMasks(int) override { return false; }
-    std::vector<RectangularMask> cameraRectangularMasks(int) override { return {}; }
-    void addCameraRectangularMask(int, const RectangularMask&) override {}
-    void deleteCameraRectangularMask(int, const RectangularMask&) override {}
-    std::string cameraName(int camera) override { return "camera" + std::to_string(camera); }
-    int cameraImageWidth(int) override { return 640; }
-    int cameraImageHeight(int) override { return 480; }
-    void realtimeStarting() override {}
-    void startRealtime() override {}
-    void stopRealtime() override {}
-    void setCameraFeaturesWanted(int, bool) override {}
-    void setCameraImagesWanted(int, bool) override {}
-    bool cameraImageAvailable(int) override { return false; }
-    Image cameraImage(int) override { return Image{nullptr, nullptr, nullptr}; }
-    void releaseCameraImage(int) override {}
-    bool acquireSupported() override { return false; }
-    void setAcquireRequest(int, const std::vector<AcquireFrame>&) override {}
-    bool acquireReady(int) override { return false; }
-    void acquireGo(int) override {}
-    bool acquireFieldReady(int) override { return false; }
-    void startAcquireRecording(int) override {}
-    void stopAcquireRecording(int) override {}
-    bool acquireRecordingFinished(int) override { return true; }
-    int acquiredFrameCount(int) override { return 0; }
-    bool acquiredTimecodeAvailable(int, int) override { return false; }
-    bool acquiredImageAvailable(int, int) override { return false; }
-    bool acquiredGlobsAvailable(int, int) override { return false; }
-    Timecode acquiredTimecode(int, int) override { return Timecode{{0, 0, 0, 0}}; }
-    AcquiredImage acquiredImage(int, int, int) override { return AcquiredImage{0, 0, nullptr}; }
-    std::vector<Centroid> acquiredCentroids(int, int, int) override { return {}; }
-    void endAcquire(int) override {}
-
 private:
     Frame frame;
 };
@@ -317,13 +265,6 @@ struct Result {
     std::vector<uint8_t> frame;  // one frame as the clients received it
     std::string error;
 };
-
-double percentile(std::vector<int64_t>& values, double p) {
-    if (values.empty()) return 0;
-    size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1));
-    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
-    return static_cast<double>(values[index]) / 1000.0;
-}
 
 // Warms up, then measures for `seconds` while step() produces frames; step() is the producer's
 // main loop body (one checkForEvent(), or one baseline send round).
@@ -419,17 +360,6 @@ Result runLibrary(int clients, bool compact, Pace pace, double seconds) {
     return result;
 }
 
-bool sendAll(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        data += sent;
-        length -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
 // Reads exactly n bytes from a blocking socket whose receive time-out bounds the wait.
 bool receiveAll(int fd, size_t n) {
     uint8_t buffer[16];
@@ -503,12 +433,6 @@ Result runBaseline(int clients, bool compact, bool opening, Pace pace, double se
     }
     for (int fd : serverEnds) ::close(fd);
     return result;
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Library and baseline runs alternate, so that load from elsewhere on the machine hits both

@@ -36,6 +36,9 @@ bool LiveFeatMode::start() {
         client.messagesEnabled = wanted.livefeatMessages;
         if (!wanted.wantedCameras.isNull()) session.cameras() = wanted.wantedCameras.get();
     }
+    // Frames go out as the host produces them; a small segments-only frame must not wait for
+    // the client's acknowledgement of the one before.
+    session.socket().setNoDelay();
     return true;
 }
 

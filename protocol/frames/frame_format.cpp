@@ -228,14 +228,17 @@ std::vector<uint8_t> encodeLiveFeatFrame(const Timecode* timecode, const ImageVi
         }
     }
     putU16(out, static_cast<uint16_t>(count));
-    // The segment block is written in place: it runs for every image of every wanted camera.
     size_t blockAt = out.size();
     out.resize(blockAt + static_cast<size_t>(count) * 6);
-    uint8_t* at = out.data() + blockAt;
+    segments.storeSegments(out.data() + blockAt, count);
+    return out;
+}
+
+uint8_t* SegmentListInterface::storeSegments(uint8_t* out, int count) const {
     for (int i = 0; i < count; ++i) {
-        at = storeU16(at, static_cast<uint16_t>(segments.value1(i)));
-        at = storeU16(at, static_cast<uint16_t>(segments.value2(i)));
-        at = storeU16(at, static_cast<uint16_t>(segments.value3(i)));
+        out = storeU16(out, static_cast<uint16_t>(value1(i)));
+        out = storeU16(out, static_cast<uint16_t>(value2(i)));
+        out = storeU16(out, static_cast<uint16_t>(value3(i)));
     }
     return out;
 }
