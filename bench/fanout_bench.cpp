@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/stream_reader.h"
 #include "tests/test_client.h"
 
 namespace {
@@ -71,101 +72,19 @@ struct Pace {
     }
 };
 
-// One thread that reads every client connection through epoll and cuts the streams into
-// frames: 't' and four timecode bytes, then per camera a u16 count and count centroids.
-class Reader {
+// The clients' frames: 't' and four timecode bytes (the sequence number), then per camera a
+// u16 count and count centroids.
+class Reader final : public bench::StreamReader {
 public:
     Reader(const std::vector<int>& fds, bool compact, const Stamps& stamps)
-        : centroidSize(compact ? 4 : 10), stamps(stamps), streams(fds.size()), counts(new std::atomic<uint64_t>[fds.size()]) {
-        for (size_t i = 0; i < fds.size(); ++i) {
-            streams[i].fd = fds[i];
-            streams[i].buffer.resize(1 << 18);
-            counts[i].store(0);
-        }
-    }
-
-    void start() { thread = std::thread([this] { run(); }); }
-    void stop() {
-        stopping.store(true);
-        if (thread.joinable()) thread.join();
-    }
-
-    // Frames that every client has received completely (a prefix of the sequence).
-    uint32_t completed() const { return completed_.load(std::memory_order_acquire); }
-    std::vector<uint64_t> frameCounts() const {
-        std::vector<uint64_t> out;
-        for (size_t i = 0; i < streams.size(); ++i) out.push_back(counts[i].load(std::memory_order_relaxed));
-        return out;
-    }
-    // Latencies are kept for frames from this sequence number on, while recording is set.
-    void record(uint32_t fromSeq) {
-        firstRecorded.store(fromSeq);
-        recording.store(true);
-    }
-    void stopRecording() { recording.store(false); }
-    // Valid after stop().
-    const std::vector<int64_t>& latencies() const { return samples; }
-    const std::vector<uint8_t>& firstFrame() const { return sample; }
-    bool failed() const { return failed_.load(std::memory_order_relaxed); }
-    // Valid after stop().
-    const std::string& error() const { return error_; }
+        : StreamReader(fds, stamps, 1 << 18, 1, false), centroidSize(compact ? 4 : 10) {}
+    ~Reader() override { stop(); }
 
 private:
-    struct Stream {
-        int fd = -1;
-        std::vector<uint8_t> buffer;
-        size_t begin = 0;
-        size_t end = 0;
-        uint32_t next = 0;  // one past the newest sequence number seen
-        bool seen = false;
-    };
-
-    void run() {
-        int poller = ::epoll_create1(0);
-        for (size_t i = 0; i < streams.size(); ++i) {
-            epoll_event event{};
-            event.events = EPOLLIN;
-            event.data.u64 = i;
-            ::epoll_ctl(poller, EPOLL_CTL_ADD, streams[i].fd, &event);
-        }
-        std::vector<epoll_event> events(streams.size());
-        while (!stopping.load(std::memory_order_relaxed) && error_.empty()) {
-            int ready = ::epoll_wait(poller, events.data(), static_cast<int>(events.size()), 10);
-            for (int k = 0; k < ready; ++k) drain(events[static_cast<size_t>(k)].data.u64);
-            publishCompleted();
-        }
-        failed_.store(!error_.empty());
-        ::close(poller);
-    }
-
-    void drain(size_t index) {
-        Stream& s = streams[index];
-        for (int rounds = 0; rounds < 64; ++rounds) {
-            if (s.buffer.size() - s.end < 65536) {
-                std::memmove(s.buffer.data(), s.buffer.data() + s.begin, s.end - s.begin);
-                s.end -= s.begin;
-                s.begin = 0;
-            }
-            ssize_t got = ::recv(s.fd, s.buffer.data() + s.end, s.buffer.size() - s.end, 0);
-            if (got <= 0) {
-                if (got == 0) error_ = "a client connection was closed";
-                return;
-            }
-            int64_t t = nowNs();
-            s.end += static_cast<size_t>(got);
-            while (size_t length = completeFrame(s)) takeFrame(index, s.buffer.data() + s.begin, length, t);
-            if (!error_.empty()) return;
-            if (s.begin == s.end) s.begin = s.end = 0;
-        }
-    }
-
-    // The length of the frame at the start of the unread bytes, 0 while it is incomplete.
-    size_t completeFrame(const Stream& s) {
-        const uint8_t* p = s.buffer.data() + s.begin;
-        size_t available = s.end - s.begin;
+    size_t frameLength(const uint8_t* p, size_t available) override {
         if (available == 0) return 0;
         if (p[0] != 't') {
-            error_ = "a frame does not start with its timecode";
+            fail("a frame does not start with its timecode");
             return 0;
         }
         size_t at = 5;
@@ -177,43 +96,7 @@ private:
         return available < at ? 0 : at;
     }
 
-    void takeFrame(size_t index, const uint8_t* frame, size_t length, int64_t t) {
-        uint32_t seq = uint32_t(frame[1]) << 24 | uint32_t(frame[2]) << 16 | uint32_t(frame[3]) << 8 | frame[4];
-        Stream& s = streams[index];
-        if (s.seen && seq != s.next) error_ = "a client missed a frame or got one twice";
-        s.seen = true;
-        s.next = seq + 1;
-        if (sample.empty()) sample.assign(frame, frame + length);
-        if (recording.load(std::memory_order_relaxed) && int32_t(seq - firstRecorded.load()) >= 0)
-            samples.push_back(t - stamps.get(seq));
-        counts[index].fetch_add(1, std::memory_order_relaxed);
-        streams[index].begin += length;
-    }
-
-    void publishCompleted() {
-        bool first = true;
-        uint32_t least = 0;
-        for (const Stream& s : streams) {
-            if (!s.seen) return;
-            if (first || int32_t(s.next - least) < 0) least = s.next;
-            first = false;
-        }
-        completed_.store(least, std::memory_order_release);
-    }
-
     const size_t centroidSize;
-    const Stamps& stamps;
-    std::vector<Stream> streams;
-    std::unique_ptr<std::atomic<uint64_t>[]> counts;
-    std::atomic<uint32_t> completed_{0};
-    std::atomic<bool> stopping{false};
-    std::atomic<bool> recording{false};
-    std::atomic<uint32_t> firstRecorded{0};
-    std::vector<int64_t> samples;
-    std::vector<uint8_t> sample;
-    std::string error_;
-    std::atomic<bool> failed_{false};
-    std::thread thread;
 };
 
 // A host with eight 640 x 480 cameras whose frame always holds the same 200 centroids per

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "bench/bench_support.h"
+#include "bench/stream_reader.h"
 #include "tests/test_client.h"
 
 namespace {
@@ -57,158 +58,37 @@ struct Pace {
     }
 };
 
-// One thread that reads every client connection through epoll, cuts the streams into
-// live-feature frames (header with timecode and perhaps an image, then the segment block) and
-// acknowledges each image at once.
-class Reader {
+// The clients' live-feature frames: a header with the timecode (the sequence number) and, with
+// images on, the image, then the segment block. Each image is acknowledged on receipt, as a
+// client that shows it would. With images on a client may miss images (the server skips them
+// while two are in flight).
+class Reader final : public bench::StreamReader {
 public:
-    Reader(const std::vector<int>& fds, const Stamps& stamps) : stamps(stamps), streams(fds.size()) {
-        for (size_t i = 0; i < fds.size(); ++i) {
-            streams[i].fd = fds[i];
-            streams[i].buffer.resize(4 << 20);
-        }
-    }
-
-    void start() { thread = std::thread([this] { run(); }); }
-    void stop() {
-        stopping.store(true);
-        if (thread.joinable()) thread.join();
-    }
-    uint32_t completed() const { return completed_.load(std::memory_order_acquire); }
-    // Frames and bytes received so far, per client.
-    std::vector<uint64_t> frames() const { return snapshot(&Stream::frames); }
-    std::vector<uint64_t> bytes() const { return snapshot(&Stream::bytes); }
-    void record(uint32_t fromSeq) {
-        firstRecorded.store(fromSeq);
-        recording.store(true);
-    }
-    void stopRecording() { recording.store(false); }
-    // Valid after stop().
-    std::vector<int64_t>& latencies() { return samples; }
-    const std::vector<uint8_t>& firstFrame() const { return sample; }
-    bool failed() const { return failed_.load(std::memory_order_relaxed); }
-    const std::string& error() const { return error_; }
+    Reader(const std::vector<int>& fds, const Stamps& stamps) : StreamReader(fds, stamps, 4 << 20, 4, true) {}
+    ~Reader() override { stop(); }
 
 private:
-    struct Stream {
-        int fd = -1;
-        std::vector<uint8_t> buffer;
-        size_t begin = 0, end = 0;
-        uint32_t next = 0;
-        bool seen = false;
-        std::atomic<uint64_t> frames{0}, bytes{0};
-    };
-
-    std::vector<uint64_t> snapshot(std::atomic<uint64_t> Stream::*field) const {
-        std::vector<uint64_t> out;
-        for (const Stream& s : streams) out.push_back((s.*field).load(std::memory_order_relaxed));
-        return out;
-    }
-
-    void run() {
-        int poller = ::epoll_create1(0);
-        for (size_t i = 0; i < streams.size(); ++i) {
-            epoll_event event{};
-            event.events = EPOLLIN;
-            event.data.u64 = i;
-            ::epoll_ctl(poller, EPOLL_CTL_ADD, streams[i].fd, &event);
-        }
-        std::vector<epoll_event> events(streams.size());
-        while (!stopping.load(std::memory_order_relaxed) && error_.empty()) {
-            int ready = ::epoll_wait(poller, events.data(), static_cast<int>(events.size()), 10);
-            for (int k = 0; k < ready; ++k) drain(events[static_cast<size_t>(k)].data.u64);
-            publishCompleted();
-        }
-        failed_.store(!error_.empty());
-        ::close(poller);
-    }
-
-    void drain(size_t index) {
-        Stream& s = streams[index];
-        for (int rounds = 0; rounds < 64; ++rounds) {
-            if (s.buffer.size() - s.end < (1 << 20)) {
-                std::memmove(s.buffer.data(), s.buffer.data() + s.begin, s.end - s.begin);
-                s.end -= s.begin;
-                s.begin = 0;
-            }
-            ssize_t got = ::recv(s.fd, s.buffer.data() + s.end, s.buffer.size() - s.end, MSG_DONTWAIT);
-            if (got <= 0) {
-                if (got == 0) error_ = "a client connection was closed";
-                return;
-            }
-            int64_t t = nowNs();
-            s.end += static_cast<size_t>(got);
-            while (error_.empty()) {
-                bool image = false;
-                size_t length = completeFrame(s, image);
-                if (length == 0) break;
-                takeFrame(s, length, image, t);
-            }
-            if (!error_.empty()) return;
-        }
-    }
-
     static size_t u16At(const uint8_t* p) { return size_t(p[0]) << 8 | p[1]; }
 
-    // The length of the frame at the start of the unread bytes, 0 while it is incomplete.
-    size_t completeFrame(const Stream& s, bool& image) {
-        const uint8_t* p = s.buffer.data() + s.begin;
-        size_t available = s.end - s.begin;
-        if (available < 3) return 0;
-        if (u16At(p) != 0xFFFF || (p[2] != 5 && p[2] != 10) || (available >= 4 && p[3] != 't')) {
-            error_ = "a frame does not start with its timecode header";
+    size_t frameLength(const uint8_t* p, size_t available) override {
+        if (available < 4) return 0;
+        if (u16At(p) != 0xFFFF || (p[2] != 5 && p[2] != 10) || p[3] != 't') {
+            fail("a frame does not start with its timecode header");
             return 0;
         }
         size_t at = 3 + p[2];
-        image = p[2] == 10;
         if (available < at) return 0;
-        if (image) at += u16At(p + 9) * u16At(p + 11);
+        if (p[2] == 10) at += u16At(p + 9) * u16At(p + 11);
         if (available < at + 2) return 0;
         at += 2 + 6 * u16At(p + at);
         return available < at ? 0 : at;
     }
 
-    void takeFrame(Stream& s, size_t length, bool image, int64_t t) {
-        const uint8_t* frame = s.buffer.data() + s.begin;
-        // Acknowledged on receipt, as a client that shows each image would.
-        if (image) {
-            const uint8_t ack[2] = {'i', 2};
-            if (::send(s.fd, ack, 2, MSG_NOSIGNAL) != 2) error_ = "an acknowledgement could not be sent";
-        }
-        uint32_t seq = uint32_t(frame[4]) << 24 | uint32_t(frame[5]) << 16 | uint32_t(frame[6]) << 8 | frame[7];
-        // With images on a client may miss images (the server skips them while two are in
-        // flight); it must never see one twice or out of order.
-        if (s.seen && int32_t(seq - s.next) < 0) error_ = "a client got an image twice or out of order";
-        s.seen = true;
-        s.next = seq + 1;
-        if (sample.empty()) sample.assign(frame, frame + length);
-        if (recording.load(std::memory_order_relaxed) && int32_t(seq - firstRecorded.load()) >= 0)
-            samples.push_back(t - stamps.get(seq));
-        s.frames.fetch_add(1, std::memory_order_relaxed);
-        s.bytes.fetch_add(length, std::memory_order_relaxed);
-        s.begin += length;
+    void received(int fd, const uint8_t* frame, size_t) override {
+        if (frame[2] != 10) return;
+        const uint8_t ack[2] = {'i', 2};
+        if (::send(fd, ack, 2, MSG_NOSIGNAL) != 2) fail("an acknowledgement could not be sent");
     }
-
-    void publishCompleted() {
-        bool first = true;
-        uint32_t least = 0;
-        for (const Stream& s : streams) {
-            if (!s.seen) return;
-            if (first || int32_t(s.next - least) < 0) least = s.next;
-            first = false;
-        }
-        completed_.store(least, std::memory_order_release);
-    }
-
-    const Stamps& stamps;
-    std::vector<Stream> streams;
-    std::atomic<uint32_t> completed_{0};
-    std::atomic<bool> stopping{false}, recording{false}, failed_{false};
-    std::atomic<uint32_t> firstRecorded{0};
-    std::vector<int64_t> samples;
-    std::vector<uint8_t> sample;
-    std::string error_;
-    std::thread thread;
 };
 
 // One camera whose image always holds the same pixels and segments; only the timecode (the
@@ -265,13 +145,13 @@ Result measure(Reader& reader, double seconds, uint32_t& produced, Step step) {
     reader.start();
     int64_t warmEnd = nowNs() + static_cast<int64_t>(warmUpSeconds * 1e9);
     while (nowNs() < warmEnd && !reader.failed()) step();
-    std::vector<uint64_t> frames = reader.frames(), bytes = reader.bytes();
+    std::vector<uint64_t> frames = reader.frameCounts(), bytes = reader.byteCounts();
     int64_t t0 = nowNs();
     reader.record(produced);
     int64_t end = t0 + static_cast<int64_t>(seconds * 1e9);
     while (nowNs() < end && !reader.failed()) step();
     reader.stopRecording();
-    std::vector<uint64_t> framesAfter = reader.frames(), bytesAfter = reader.bytes();
+    std::vector<uint64_t> framesAfter = reader.frameCounts(), bytesAfter = reader.byteCounts();
     double elapsed = static_cast<double>(nowNs() - t0) / 1e9;
     reader.stop();
     result.error = reader.error();

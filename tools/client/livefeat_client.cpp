@@ -26,18 +26,10 @@ void LiveFeatSession::setImages(bool on) { connection.send(std::vector<uint8_t>{
 void LiveFeatSession::acknowledgeImage() { connection.send(std::vector<uint8_t>{'i', 2}); }
 
 void LiveFeatSession::sendThreshold(uint16_t position, uint16_t threshold) {
-    std::vector<uint8_t> command{'t'};
-    appendU16(command, position);
-    appendU16(command, threshold);
-    connection.send(command);
+    connection.send(thresholdCommand(position, threshold));
 }
 
-void LiveFeatSession::sendMessage(const std::string& json) {
-    std::vector<uint8_t> packet{'m'};
-    appendU32(packet, static_cast<uint32_t>(json.size()));
-    packet.insert(packet.end(), json.begin(), json.end());
-    connection.send(packet);
-}
+void LiveFeatSession::sendMessage(const std::string& json) { connection.send(messageCommand(json)); }
 
 std::optional<LiveFeatItem> LiveFeatSession::next(int waitMs) {
     if (!connection.waitForInput(waitMs)) return std::nullopt;
