@@ -36,9 +36,17 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
+#include "bench/stream_reader.h"
 #include "tests/test_client.h"
 
 namespace {
+
+using bench::median;
+using bench::nowNs;
+using bench::percentile;
+using bench::sendAll;
+using bench::Stamps;
 
 constexpr int cameras = 8;
 constexpr int centroidsPerCamera = 200;
@@ -46,23 +54,6 @@ constexpr uint32_t window = 4;
 constexpr uint32_t pacedWindow = 64;
 constexpr double pacedRate = 500.0;
 constexpr double warmUpSeconds = 0.3;
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// When each frame was handed out, by sequence number. The window keeps readers far less than
-// the ring's size behind the producer.
-class Stamps {
-public:
-    void set(uint32_t seq, int64_t t) { slots[seq % size].store(t, std::memory_order_release); }
-    int64_t get(uint32_t seq) const { return slots[seq % size].load(std::memory_order_acquire); }
-
-private:
-    static constexpr size_t size = 1 << 16;
-    std::unique_ptr<std::atomic<int64_t>[]> slots{new std::atomic<int64_t>[size]};
-};
 
 // How the producer (library host or baseline writer) decides that the next frame is due.
 struct Pace {
@@ -81,101 +72,19 @@ struct Pace {
     }
 };
 
-// One thread that reads every client connection through epoll and cuts the streams into
-// frames: 't' and four timecode bytes, then per camera a u16 count and count centroids.
-class Reader {
+// The clients' frames: 't' and four timecode bytes (the sequence number), then per camera a
+// u16 count and count centroids.
+class Reader final : public bench::StreamReader {
 public:
     Reader(const std::vector<int>& fds, bool compact, const Stamps& stamps)
-        : centroidSize(compact ? 4 : 10), stamps(stamps), streams(fds.size()), counts(new std::atomic<uint64_t>[fds.size()]) {
-        for (size_t i = 0; i < fds.size(); ++i) {
-            streams[i].fd = fds[i];
-            streams[i].buffer.resize(1 << 18);
-            counts[i].store(0);
-        }
-    }
-
-    void start() { thread = std::thread([this] { run(); }); }
-    void stop() {
-        stopping.store(true);
-        if (thread.joinable()) thread.join();
-    }
-
-    // Frames that every client has received completely (a prefix of the sequence).
-    uint32_t completed() const { return completed_.load(std::memory_order_acquire); }
-    std::vector<uint64_t> frameCounts() const {
-        std::vector<uint64_t> out;
-        for (size_t i = 0; i < streams.size(); ++i) out.push_back(counts[i].load(std::memory_order_relaxed));
-        return out;
-    }
-    // Latencies are kept for frames from this sequence number on, while recording is set.
-    void record(uint32_t fromSeq) {
-        firstRecorded.store(fromSeq);
-        recording.store(true);
-    }
-    void stopRecording() { recording.store(false); }
-    // Valid after stop().
-    const std::vector<int64_t>& latencies() const { return samples; }
-    const std::vector<uint8_t>& firstFrame() const { return sample; }
-    bool failed() const { return failed_.load(std::memory_order_relaxed); }
-    // Valid after stop().
-    const std::string& error() const { return error_; }
+        : StreamReader(fds, stamps, 1 << 18, 1, false), centroidSize(compact ? 4 : 10) {}
+    ~Reader() override { stop(); }
 
 private:
-    struct Stream {
-        int fd = -1;
-        std::vector<uint8_t> buffer;
-        size_t begin = 0;
-        size_t end = 0;
-        uint32_t next = 0;  // one past the newest sequence number seen
-        bool seen = false;
-    };
-
-    void run() {
-        int poller = ::epoll_create1(0);
-        for (size_t i = 0; i < streams.size(); ++i) {
-            epoll_event event{};
-            event.events = EPOLLIN;
-            event.data.u64 = i;
-            ::epoll_ctl(poller, EPOLL_CTL_ADD, streams[i].fd, &event);
-        }
-        std::vector<epoll_event> events(streams.size());
-        while (!stopping.load(std::memory_order_relaxed) && error_.empty()) {
-            int ready = ::epoll_wait(poller, events.data(), static_cast<int>(events.size()), 10);
-            for (int k = 0; k < ready; ++k) drain(events[static_cast<size_t>(k)].data.u64);
-            publishCompleted();
-        }
-        failed_.store(!error_.empty());
-        ::close(poller);
-    }
-
-    void drain(size_t index) {
-        Stream& s = streams[index];
-        for (int rounds = 0; rounds < 64; ++rounds) {
-            if (s.buffer.size() - s.end < 65536) {
-                std::memmove(s.buffer.data(), s.buffer.data() + s.begin, s.end - s.begin);
-                s.end -= s.begin;
-                s.begin = 0;
-            }
-            ssize_t got = ::recv(s.fd, s.buffer.data() + s.end, s.buffer.size() - s.end, 0);
-            if (got <= 0) {
-                if (got == 0) error_ = "a client connection was closed";
-                return;
-            }
-            int64_t t = nowNs();
-            s.end += static_cast<size_t>(got);
-            while (size_t length = completeFrame(s)) takeFrame(index, s.buffer.data() + s.begin, length, t);
-            if (!error_.empty()) return;
-            if (s.begin == s.end) s.begin = s.end = 0;
-        }
-    }
-
-    // The length of the frame at the start of the unread bytes, 0 while it is incomplete.
-    size_t completeFrame(const Stream& s) {
-        const uint8_t* p = s.buffer.data() + s.begin;
-        size_t available = s.end - s.begin;
+    size_t frameLength(const uint8_t* p, size_t available) override {
         if (available == 0) return 0;
         if (p[0] != 't') {
-            error_ = "a frame does not start with its timecode";
+            fail("a frame does not start with its timecode");
             return 0;
         }
         size_t at = 5;
@@ -187,50 +96,14 @@ private:
         return available < at ? 0 : at;
     }
 
-    void takeFrame(size_t index, const uint8_t* frame, size_t length, int64_t t) {
-        uint32_t seq = uint32_t(frame[1]) << 24 | uint32_t(frame[2]) << 16 | uint32_t(frame[3]) << 8 | frame[4];
-        Stream& s = streams[index];
-        if (s.seen && seq != s.next) error_ = "a client missed a frame or got one twice";
-        s.seen = true;
-        s.next = seq + 1;
-        if (sample.empty()) sample.assign(frame, frame + length);
-        if (recording.load(std::memory_order_relaxed) && int32_t(seq - firstRecorded.load()) >= 0)
-            samples.push_back(t - stamps.get(seq));
-        counts[index].fetch_add(1, std::memory_order_relaxed);
-        streams[index].begin += length;
-    }
-
-    void publishCompleted() {
-        bool first = true;
-        uint32_t least = 0;
-        for (const Stream& s : streams) {
-            if (!s.seen) return;
-            if (first || int32_t(s.next - least) < 0) least = s.next;
-            first = false;
-        }
-        completed_.store(least, std::memory_order_release);
-    }
-
     const size_t centroidSize;
-    const Stamps& stamps;
-    std::vector<Stream> streams;
-    std::unique_ptr<std::atomic<uint64_t>[]> counts;
-    std::atomic<uint32_t> completed_{0};
-    std::atomic<bool> stopping{false};
-    std::atomic<bool> recording{false};
-    std::atomic<uint32_t> firstRecorded{0};
-    std::vector<int64_t> samples;
-    std::vector<uint8_t> sample;
-    std::string error_;
-    std::atomic<bool> failed_{false};
-    std::thread thread;
 };
 
 // A host with eight 640 x 480 cameras whose frame always holds the same 200 centroids per
 // camera; only the timecode (the sequence number) changes.
-class BenchHost final : public store::Server {
+class BenchHost final : public bench::QuietHost {
 public:
-    BenchHost() {
+    BenchHost() : QuietHost(cameras) {
         std::mt19937 random(7);
         std::uniform_real_distribution<float> x(0.0f, 640.0f), y(0.0f, 480.0f);
         frame.centroids.resize(cameras);
@@ -262,48 +135,6 @@ public:
         return &frame;
     }
 
-    void reportError(const std::string& message) override { std::fprintf(stderr, "host error: %s\n", message.c_str()); }
-    void reportWarning(const std::string& message) override { std::fprintf(stderr, "host warning: %s\n", message.c_str()); }
-    int cameraCount() override { return cameras; }
-    int cameraThreshold(int) override { return 100; }
-    bool setCameraThreshold(int, int) override { return true; }
-    std::vector<NumberSetting> cameraNumberSettings(int) override { return {}; }
-    bool changeCameraSetting(int, const std::string&, float) override { return true; }
-    float cameraPixelAspectRatio(int) override { return 1.0f; }
-    std::vector<CircularMask> cameraCircularMasks(int) override { return {}; }
-    void setCameraCircularMasks(int, const std::vector<CircularMask>&) override {}
-    bool cameraSupportsRectangularMasks(int) override { return false; }
-    std::vector<RectangularMask> cameraRectangularMasks(int) override { return {}; }
-    void addCameraRectangularMask(int, const RectangularMask&) override {}
-    void deleteCameraRectangularMask(int, const RectangularMask&) override {}
-    std::string cameraName(int camera) override { return "camera" + std::to_string(camera); }
-    int cameraImageWidth(int) override { return 640; }
-    int cameraImageHeight(int) override { return 480; }
-    void realtimeStarting() override {}
-    void startRealtime() override {}
-    void stopRealtime() override {}
-    void setCameraFeaturesWanted(int, bool) override {}
-    void setCameraImagesWanted(int, bool) override {}
-    bool cameraImageAvailable(int) override { return false; }
-    Image cameraImage(int) override { return Image{nullptr, nullptr, nullptr}; }
-    void releaseCameraImage(int) override {}
-    bool acquireSupported() override { return false; }
-    void setAcquireRequest(int, const std::vector<AcquireFrame>&) override {}
-    bool acquireReady(int) override { return false; }
-    void acquireGo(int) override {}
-    bool acquireFieldReady(int) override { return false; }
-    void startAcquireRecording(int) override {}
-    void stopAcquireRecording(int) override {}
-    bool acquireRecordingFinished(int) override { return true; }
-    int acquiredFrameCount(int) override { return 0; }
-    bool acquiredTimecodeAvailable(int, int) override { return false; }
-    bool acquiredImageAvailable(int, int) override { return false; }
-    bool acquiredGlobsAvailable(int, int) override { return false; }
-    Timecode acquiredTimecode(int, int) override { return Timecode{{0, 0, 0, 0}}; }
-    AcquiredImage acquiredImage(int, int, int) override { return AcquiredImage{0, 0, nullptr}; }
-    std::vector<Centroid> acquiredCentroids(int, int, int) override { return {}; }
-    void endAcquire(int) override {}
-
 private:
     Frame frame;
 };
@@ -317,13 +148,6 @@ struct Result {
     std::vector<uint8_t> frame;  // one frame as the clients received it
     std::string error;
 };
-
-double percentile(std::vector<int64_t>& values, double p) {
-    if (values.empty()) return 0;
-    size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1));
-    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
-    return static_cast<double>(values[index]) / 1000.0;
-}
 
 // Warms up, then measures for `seconds` while step() produces frames; step() is the producer's
 // main loop body (one checkForEvent(), or one baseline send round).
@@ -419,17 +243,6 @@ Result runLibrary(int clients, bool compact, Pace pace, double seconds) {
     return result;
 }
 
-bool sendAll(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        data += sent;
-        length -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
 // Reads exactly n bytes from a blocking socket whose receive time-out bounds the wait.
 bool receiveAll(int fd, size_t n) {
     uint8_t buffer[16];
@@ -503,12 +316,6 @@ Result runBaseline(int clients, bool compact, bool opening, Pace pace, double se
     }
     for (int fd : serverEnds) ::close(fd);
     return result;
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Library and baseline runs alternate, so that load from elsewhere on the machine hits both

@@ -18,9 +18,8 @@ ServerCore::ServerCore(HostInterface& host, const SessionModeTable& modes)
       realtimeHandler(new RealtimeModeHandler(host)),
       livefeatHandler(new LivefeatModeHandler(host, featuresWanted)),
       frameCopy(new GlobFrame) {
-    // The live-feature adapter stays unattached until the handler runs live-feature sessions;
-    // until then an 'f' client is refused as by a server without live features.
     clientHandler->setRealtimeHandler(realtimeHandler.get());
+    clientHandler->setLiveFeatHandler(livefeatHandler.get());
 }
 
 ServerCore::~ServerCore() {
@@ -153,10 +152,9 @@ void ServerCore::distributeImages() {
     }
 }
 
-void ServerCore::handImageToClients(int, const RyStoreProtocol::SegmentListInterface&,
-                                      const RyStoreProtocol::ImageView*, const RyStoreProtocol::Timecode*) {
-    // Live-feature sessions come with their own work; until the handler runs them no client
-    // can select a camera, featuresWanted stays empty and no image reaches this point.
+void ServerCore::handImageToClients(int camera, const RyStoreProtocol::SegmentListInterface& segments,
+                                    const RyStoreProtocol::ImageView* image, const RyStoreProtocol::Timecode* timecode) {
+    clientHandler->distributeLiveFeatImage(camera, segments, image, timecode);
 }
 
 // ---- notifications

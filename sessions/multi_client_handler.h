@@ -86,6 +86,11 @@ public:
     // view), answers the first frame of waiting handshakes with 'r', then polls once more.
     void distributeFrame(const RyStoreProtocol::AbstractGlobFrame& frame, const RyStoreProtocol::Timecode& timecode,
                          const RyStoreProtocol::MaskInfo& masks);
+    // One host image of a camera that live-feature clients want, to every live-feature session
+    // that selected the camera, under each one's image flow control (livefeat_fanout.cpp). A
+    // null image or timecode means none. Nothing of them is kept after the call.
+    void distributeLiveFeatImage(int camera, const RyStoreProtocol::SegmentListInterface& segments,
+                                 const RyStoreProtocol::ImageView* image, const RyStoreProtocol::Timecode* timecode);
     // A new frame or timecode rate: stored, and sent to the realtime sessions monitoring it,
     // unless it equals the stored one.
     void rateChanged(RyStoreProtocol::RateKind kind, float value);

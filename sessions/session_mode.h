@@ -7,6 +7,7 @@
 
 namespace RyStoreProtocol {
 class RealtimeProtocol;
+struct LiveFeatClientState;
 }
 
 class SessionMode {
@@ -40,4 +41,7 @@ public:
     virtual bool acceptsCameraMessages() const { return false; }
     // The realtime stream, for the handler's frame fan-out; null for every other mode.
     virtual RyStoreProtocol::RealtimeProtocol* realtimeStream() { return nullptr; }
+    // The live-feature client's state, for the handler's image fan-out; null for every other
+    // mode.
+    virtual RyStoreProtocol::LiveFeatClientState* liveFeatState() { return nullptr; }
 };

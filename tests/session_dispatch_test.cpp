@@ -33,22 +33,16 @@ TEST_F(Dispatch, UnknownFirstByteIsReportedAndEverythingAfterItIsDrainedUntilThe
     EXPECT_TRUE(pumpUntil(host, [&] { return host.clientCount() == 0; }));
 }
 
-TEST_F(Dispatch, LiveFeaturesAndAcquisitionsAreRefusedAsByAServerWithoutThem) {
-    auto features = accepted();
+TEST_F(Dispatch, AcquisitionsAreRefusedAsByAServerWithoutThem) {
     auto acquire = accepted();
-    ASSERT_TRUE(features->send("f"));
     ASSERT_TRUE(acquire->send("a"));
     EXPECT_EQ(acquire->read(host, 2), (Bytes{0, 0}));
-    ASSERT_TRUE(pumpUntil(host, [&] { return !diagnostics.text().empty(); }));
-    EXPECT_EQ(diagnostics.text(), "Features mode not supported\n");
 
-    // Both are held open and drained; neither gets anything more.
-    ASSERT_TRUE(features->send("ffff"));
+    // Held open and drained; nothing more is sent.
     ASSERT_TRUE(acquire->send("aaaa"));
-    EXPECT_TRUE(features->staysQuiet(host));
     EXPECT_TRUE(acquire->staysQuiet(host));
-    EXPECT_EQ(host.clientCount(), 2u);
-    EXPECT_EQ(host.callCount("setCameraFeaturesWanted"), 0);
+    EXPECT_EQ(host.clientCount(), 1u);
+    EXPECT_EQ(diagnostics.text(), "");
 }
 
 TEST_F(Dispatch, ClientsThatLeaveInAnyStateAreRemoved) {

@@ -175,15 +175,24 @@ void TestHost::setCameraImagesWanted(int camera, bool wanted) {
 
 bool TestHost::cameraImageAvailable(int camera) {
     record("cameraImageAvailable", str(camera));
-    return false;
+    auto found = images.find(camera);
+    return found != images.end() && !found->second.empty();
 }
 
 store::Server::Image TestHost::cameraImage(int camera) {
     record("cameraImage", str(camera));
-    return Image{nullptr, nullptr, nullptr};
+    auto found = images.find(camera);
+    if (found == images.end() || found->second.empty()) return Image{nullptr, nullptr, nullptr};
+    const ScriptedImage& image = found->second.front();
+    return Image{image.noSegments ? nullptr : &image.segments, image.noPixels ? nullptr : &image.pixels,
+                 image.timecode.size() < 4 ? nullptr : image.timecode.data()};
 }
 
-void TestHost::releaseCameraImage(int camera) { record("releaseCameraImage", str(camera)); }
+void TestHost::releaseCameraImage(int camera) {
+    record("releaseCameraImage", str(camera));
+    auto found = images.find(camera);
+    if (found != images.end() && !found->second.empty()) found->second.pop_front();
+}
 
 bool TestHost::acquireSupported() {
     record("acquireSupported");

@@ -39,6 +39,17 @@ public:
     Frame current;
     bool nullFrames = false;
 #ifndef FRAMEYARD_TEST_REALTIME_ONLY
+    // Images a camera still has to offer, oldest first: cameraImageAvailable() is true while
+    // one is queued, cameraImage() hands out the oldest and releaseCameraImage() drops it.
+    // Without pixels, segments or timecode the image hands out a null pointer for it.
+    struct ScriptedImage {
+        std::vector<Segment> segments;
+        std::vector<unsigned char> pixels;
+        std::vector<int> timecode{1, 2, 3, 4};
+        bool noPixels = false;
+        bool noSegments = false;
+    };
+    std::map<int, std::deque<ScriptedImage>> images;
     bool acquire = false;
 #endif
     // Called from inside the named callback after it was recorded (to act like a host that

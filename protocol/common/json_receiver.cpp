@@ -44,7 +44,7 @@ bool JSonReceiver::readLength() {
     SessionInputBuffer::Read result = input.readU32(length);
     if (result != SessionInputBuffer::Read::ok) return settleIncompleteRead(result);
     input.commit();
-    if (length >= 0x80000000u || length > maxMessageLength) {
+    if (!acceptsLength(length)) {
         finish(LuStr());
         return true;
     }

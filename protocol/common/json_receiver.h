@@ -15,6 +15,8 @@ public:
     // Longer texts are refused before anything is allocated for them: no JSON text of this
     // system comes near it, and a client must not make the host reserve what it announces.
     static constexpr uint32_t maxMessageLength = 1048576;
+    // Whether an announced length is one this system reads; any other counts as a failed read.
+    static bool acceptsLength(uint32_t length) { return length < 0x80000000u && length <= maxMessageLength; }
 
     // Starts done, with no message; reset() arms it for the next text.
     explicit JSonReceiver(NonBlockingSocket& socket) : socket_(socket) {}

@@ -201,65 +201,81 @@ bool sendLiveFeatMessage(RySocketInterface& socket, const LuStr& text) {
     return writeAll(socket, bytes.data(), bytes.size());
 }
 
-namespace {
-
-bool imageFitsTheWire(const ImageView& image) {
+bool liveFeatImageFits(const ImageView& image) {
     if (image.width < 0 || image.height < 0) return false;
     if (image.width > maxImageSide || image.height > maxImageSide) return false;
     return image.pixels != nullptr || image.width == 0 || image.height == 0;
 }
 
-}  // namespace
+std::vector<uint8_t> encodeLiveFeatFrame(const Timecode* timecode, const ImageView* image,
+                                         const SegmentListInterface& segments) {
+    size_t pixelCount = image ? static_cast<size_t>(image->width) * static_cast<size_t>(image->height) : 0;
+    int count = segments.segmentCount();
+    if (count < 0) count = 0;
+    if (count > maxSegmentsPerFrame) count = maxSegmentsPerFrame;
+    std::vector<uint8_t> out;
+    out.reserve(3 + 10 + pixelCount + 2 + static_cast<size_t>(count) * 6);
+    uint8_t headerLength = static_cast<uint8_t>((timecode ? 5 : 0) + (image ? 5 : 0));
+    if (headerLength > 0) {
+        putU16(out, liveFeatHeaderMarker);
+        putU8(out, headerLength);
+        if (timecode) appendTimecodeRecord(out, *timecode);
+        if (image) {
+            putU8(out, 'i');
+            putU16(out, static_cast<uint16_t>(image->width));
+            putU16(out, static_cast<uint16_t>(image->height));
+            if (pixelCount > 0) putBytes(out, image->pixels, pixelCount);
+        }
+    }
+    putU16(out, static_cast<uint16_t>(count));
+    size_t blockAt = out.size();
+    out.resize(blockAt + static_cast<size_t>(count) * 6);
+    segments.storeSegments(out.data() + blockAt, count);
+    return out;
+}
 
-LiveFeatSendResult sendLiveFeatFrame(RySocketInterface& socket, const Timecode* timecode, const ImageView* image,
-                                     LiveFeatClientStateInterface& client, const SegmentListInterface& segments) {
+uint8_t* SegmentListInterface::storeSegments(uint8_t* out, int count) const {
+    for (int i = 0; i < count; ++i) {
+        out = storeU16(out, static_cast<uint16_t>(value1(i)));
+        out = storeU16(out, static_cast<uint16_t>(value2(i)));
+        out = storeU16(out, static_cast<uint16_t>(value3(i)));
+    }
+    return out;
+}
+
+const std::vector<uint8_t>& LiveFeatFrameEncoder::form(bool withImage) {
+    int index = withImage ? 1 : 0;
+    if (!encoded_[index]) {
+        forms_[index] = encodeLiveFeatFrame(timecode_, withImage ? image_ : nullptr, segments_);
+        encoded_[index] = true;
+    }
+    return forms_[index];
+}
+
+LiveFeatSendResult LiveFeatFrameEncoder::sendTo(RySocketInterface& socket, LiveFeatClientStateInterface& client) {
     LiveFeatSendResult result;
     bool wantImages = client.sendImages();
     if (!client.isCameraSelected()) return result;
     // While images are on, a frame goes only with a picture and with at most one still
     // unacknowledged: that is the client's flow control.
-    if (wantImages && (image == nullptr || client.unacknowledgedImages() > 1)) return result;
-    const ImageView* sentImage = wantImages && imageFitsTheWire(*image) ? image : nullptr;
-
-    std::vector<uint8_t> header;
-    uint8_t headerLength = static_cast<uint8_t>((timecode ? 5 : 0) + (sentImage ? 5 : 0));
-    if (headerLength > 0) {
-        putU16(header, liveFeatHeaderMarker);
-        putU8(header, headerLength);
-        if (timecode) appendTimecodeRecord(header, *timecode);
-        if (sentImage) {
-            putU8(header, 'i');
-            putU16(header, static_cast<uint16_t>(sentImage->width));
-            putU16(header, static_cast<uint16_t>(sentImage->height));
-        }
-        // Header and pixel failures surface through the segment count write below.
-        writeAll(socket, header.data(), header.size());
-        if (sentImage) {
-            size_t pixelCount = static_cast<size_t>(sentImage->width) * static_cast<size_t>(sentImage->height);
-            writeAll(socket, sentImage->pixels, pixelCount);
-        }
-    }
-
-    int count = segments.segmentCount();
-    if (count < 0) count = 0;
-    if (count > maxSegmentsPerFrame) count = maxSegmentsPerFrame;
-    std::vector<uint8_t> countBytes;
-    putU16(countBytes, static_cast<uint16_t>(count));
-    if (!writeAll(socket, countBytes.data(), countBytes.size())) {
+    if (wantImages && (image_ == nullptr || client.unacknowledgedImages() > 1)) return result;
+    bool withImage = wantImages && liveFeatImageFits(*image_);
+    const std::vector<uint8_t>& bytes = form(withImage);
+    // One write for the whole frame: a socket that fails it fails everything from the header
+    // on, and only that is reported, as a failed segment count.
+    if (!writeAll(socket, bytes.data(), bytes.size())) {
         fy::diagnostic("Failed to send segment count\n");
         result.ok = false;
         return result;
     }
-    std::vector<uint8_t> block;
-    block.reserve(static_cast<size_t>(count) * 6);
-    for (int i = 0; i < count; ++i) {
-        putU16(block, static_cast<uint16_t>(segments.value1(i)));
-        putU16(block, static_cast<uint16_t>(segments.value2(i)));
-        putU16(block, static_cast<uint16_t>(segments.value3(i)));
-    }
-    writeAll(socket, block.data(), block.size());
-    result.imageSent = sentImage != nullptr;
+    result.imageSent = withImage;
     return result;
+}
+
+LiveFeatSendResult sendLiveFeatFrame(RySocketInterface& socket, const Timecode* timecode, const ImageView* image,
+                                     LiveFeatClientStateInterface& client, const SegmentListInterface& segments) {
+    LiveFeatFrameEncoder encoder(timecode, image, segments);
+    return encoder.sendTo(socket, client);
 }
 
 }  // namespace RyStoreProtocol

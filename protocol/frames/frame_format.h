@@ -104,9 +104,46 @@ struct LiveFeatSendResult {
     bool imageSent = false;  // the caller counts it as one more unacknowledged image
 };
 
-// Writes one live-feature frame for one client, applying the client's image flow control.
-// A null timecode or image means none. An image the wire cannot describe (a side above 65535,
-// a negative side, no pixels) is left out and the frame goes without it; more than 65534
+// The bytes of one live-feature frame: the header item when there is a timecode or a picture,
+// then the segment block. The picture must fit the wire (liveFeatImageFits); more than 65534
+// segments are cut to 65534.
+std::vector<uint8_t> encodeLiveFeatFrame(const Timecode* timecode, const ImageView* image,
+                                         const SegmentListInterface& segments);
+// Whether the wire can describe the picture: both sides 0 to 65535, and pixels unless empty.
+bool liveFeatImageFits(const ImageView& image);
+
+// One host image as every live-feature client receives it. The two forms a client can get
+// (with the picture, without it) are each encoded once, when first needed, and written whole
+// to each client: the picture is copied once per form, not once per client.
+class LiveFeatFrameEncoder {
+public:
+    // Nothing is owned; a null timecode or image means none.
+    LiveFeatFrameEncoder(const Timecode* timecode, const ImageView* image, const SegmentListInterface& segments)
+        : timecode_(timecode), image_(image), segments_(segments) {}
+    LiveFeatFrameEncoder(const LiveFeatFrameEncoder&) = delete;
+    LiveFeatFrameEncoder& operator=(const LiveFeatFrameEncoder&) = delete;
+
+    // Writes the frame in this client's form under its image flow control: nothing without a
+    // selection; while images are on, nothing without a picture or with two pictures
+    // unacknowledged; the picture only while images are on and only when the wire can carry it.
+    // The caller counts a sent picture as unacknowledged.
+    LiveFeatSendResult sendTo(RySocketInterface& socket, LiveFeatClientStateInterface& client);
+    // How many forms were encoded so far (0 to 2).
+    int encodedForms() const { return (encoded_[0] ? 1 : 0) + (encoded_[1] ? 1 : 0); }
+
+private:
+    const std::vector<uint8_t>& form(bool withImage);
+
+    const Timecode* timecode_;
+    const ImageView* image_;
+    const SegmentListInterface& segments_;
+    std::vector<uint8_t> forms_[2];
+    bool encoded_[2] = {false, false};
+};
+
+// Writes one live-feature frame for one client (a LiveFeatFrameEncoder used once). A null
+// timecode or image means none. An image the wire cannot describe (a side above 65535, a
+// negative side, no pixels) is left out and the frame goes without it; more than 65534
 // segments are cut to 65534.
 LiveFeatSendResult sendLiveFeatFrame(RySocketInterface& socket, const Timecode* timecode, const ImageView* image,
                                      LiveFeatClientStateInterface& client, const SegmentListInterface& segments);

@@ -1,6 +1,8 @@
 #pragma once
 // What the frame encoders read: a frame of per-camera glob lists, the cameras' circular masks
 // and, for live features, the run segments of one image.
+#include <cstdint>
+
 #include "protocol/common/records.h"
 #include "toolkit/lu_array.h"
 
@@ -48,6 +50,11 @@ public:
     virtual unsigned int value1(int index) const = 0;
     virtual unsigned int value2(int index) const = 0;
     virtual unsigned int value3(int index) const = 0;
+    // Writes segments 0 to count-1 (count at most segmentCount()) from `out` on, the low 16
+    // bits of each value big-endian, and returns the position after them. Lists that keep their
+    // segments in one array override it with a loop that makes no call per value: it runs for
+    // every image of every wanted camera.
+    virtual uint8_t* storeSegments(uint8_t* out, int count) const;
 };
 
 }  // namespace RyStoreProtocol

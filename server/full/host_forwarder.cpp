@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "protocol/common/byte_order.h"
+
 namespace store {
 
 namespace {
@@ -59,6 +61,17 @@ std::vector<HostInterface::Centroid> Server::Impl::acquiredCentroids(int acquisi
     for (const Server::Centroid& centroid : host.acquiredCentroids(acquisition, field, camera))
         centroids.push_back(Centroid{centroid.x, centroid.y});
     return centroids;
+}
+
+uint8_t* SegmentsWrapper::storeSegments(uint8_t* out, int count) const {
+    const Server::Segment* records = segments ? segments->data() : nullptr;
+    for (int i = 0; i < count; ++i) {
+        const unsigned int* values = records[i].values;
+        out = RyStoreProtocol::storeU16(out, static_cast<uint16_t>(values[1]));
+        out = RyStoreProtocol::storeU16(out, static_cast<uint16_t>(values[0]));
+        out = RyStoreProtocol::storeU16(out, static_cast<uint16_t>(values[2]));
+    }
+    return out;
 }
 
 int SegmentsWrapper::segmentCount() const {

@@ -67,6 +67,7 @@ public:
     unsigned int value1(int index) const override { return at(index).values[1]; }
     unsigned int value2(int index) const override { return at(index).values[0]; }
     unsigned int value3(int index) const override { return at(index).values[2]; }
+    uint8_t* storeSegments(uint8_t* out, int count) const override;
 
 private:
     const Server::Segment& at(int index) const { return (*segments)[static_cast<size_t>(index)]; }

@@ -2,6 +2,7 @@
 #include "server/full/host_forwarder.h"
 #include "sessions/command_mode.h"
 #include "sessions/configure_mode.h"
+#include "sessions/livefeat_mode.h"
 #include "sessions/mode_table.h"
 #include "sessions/realtime_mode.h"
 
@@ -10,7 +11,7 @@ namespace store {
 const SessionModeTable& fullServerModes() {
     static const SessionModeTable modes{
         {'R', startMode<RealtimeMode>, nullptr},
-        {'f', nullptr, SessionRefusals::liveFeaturesUnsupported},
+        {'f', startMode<LiveFeatMode>, nullptr},
         {'a', nullptr, SessionRefusals::acquisitionUnsupported},
         {'c', startMode<ConfigureMode>, nullptr},
         {'C', startMode<CommandExchangeMode>, nullptr},

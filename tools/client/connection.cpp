@@ -204,4 +204,18 @@ uint32_t loadU32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
+std::vector<uint8_t> thresholdCommand(uint16_t position, uint16_t threshold) {
+    std::vector<uint8_t> command{'t'};
+    appendU16(command, position);
+    appendU16(command, threshold);
+    return command;
+}
+
+std::vector<uint8_t> messageCommand(const std::string& json) {
+    std::vector<uint8_t> packet{'m'};
+    appendU32(packet, static_cast<uint32_t>(json.size()));
+    packet.insert(packet.end(), json.begin(), json.end());
+    return packet;
+}
+
 }  // namespace fyclient

@@ -68,6 +68,10 @@ private:
 void appendU16(std::vector<uint8_t>& out, uint16_t value);
 void appendU32(std::vector<uint8_t>& out, uint32_t value);
 uint16_t loadU16(const uint8_t* p);
+// The commands the realtime and live-feature streams share: 't', u16 position, u16 threshold;
+// 'm', u32 length, the JSON text.
+std::vector<uint8_t> thresholdCommand(uint16_t position, uint16_t threshold);
+std::vector<uint8_t> messageCommand(const std::string& json);
 uint32_t loadU32(const uint8_t* p);
 
 }  // namespace fyclient

@@ -163,17 +163,9 @@ std::string RealtimeSession::readText() {
 }
 
 void RealtimeSession::sendThreshold(uint16_t position, uint16_t threshold) {
-    std::vector<uint8_t> command{'t'};
-    appendU16(command, position);
-    appendU16(command, threshold);
-    connection.send(command);
+    connection.send(thresholdCommand(position, threshold));
 }
 
-void RealtimeSession::sendMessage(const std::string& json) {
-    std::vector<uint8_t> packet{'m'};
-    appendU32(packet, static_cast<uint32_t>(json.size()));
-    packet.insert(packet.end(), json.begin(), json.end());
-    connection.send(packet);
-}
+void RealtimeSession::sendMessage(const std::string& json) { connection.send(messageCommand(json)); }
 
 }  // namespace fyclient

@@ -21,6 +21,7 @@ const std::vector<Subcommand>& subcommands();
 int runCameras(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runStream(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runWatch(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
+int runLive(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runThreshold(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runSetting(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runMasks(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);

@@ -19,6 +19,7 @@ const char kGeneralUsage[] =
     "  cameras                         camera descriptions and thresholds as a table\n"
     "  stream [options]                realtime frames: frames/s, centroids, timecode\n"
     "  watch [options]                 a live picture of each camera's blobs\n"
+    "  live CAMERA [options]           one camera's run segments and images\n"
     "  threshold CAMERA VALUE          change a camera's threshold (0 to 255)\n"
     "  setting CAMERA NAME VALUE       change a camera's number setting\n"
     "  masks get|set|add-rect|delete-rect ...   circular and rectangular masks\n"
@@ -57,6 +58,16 @@ const std::vector<Subcommand> kSubcommands = {
      "  --cameras NAME,...  only these cameras, in this order (default: all)\n"
      "  --seconds S         stop after S seconds (default 0: until interrupted)\n",
      runWatch},
+    {"live",
+     "usage: frameyard-client live CAMERA [--images] [--seconds S] [--save DIR] [--view]\n"
+     "Selects the camera for live features and prints a line per second: frames/s, segments per\n"
+     "frame, images/s, bytes/s and the latest timecode. Every image is acknowledged on receipt.\n"
+     "  --images     ask for the camera's 8-bit images too\n"
+     "  --seconds S  stop after S seconds (default 0: until interrupted)\n"
+     "  --save DIR   write each image to DIR as a binary PGM file, CAMERA_hh-mm-ss-ff.pgm\n"
+     "               (implies --images)\n"
+     "  --view       draw the latest image in the terminal instead of the lines (implies --images)\n",
+     runLive},
     {"threshold",
      "usage: frameyard-client threshold CAMERA VALUE\n"
      "Sets the camera's threshold (0 to 255) over a realtime session and waits for the server's\n"

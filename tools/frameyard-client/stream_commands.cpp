@@ -1,16 +1,13 @@
 // stream and watch: a realtime session shown as text or as a picture.
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 
 #include "tools/client/command_client.h"
 #include "tools/frameyard-client/ascii_view.h"
 #include "tools/frameyard-client/cli_args.h"
 #include "tools/frameyard-client/commands.h"
 #include "tools/frameyard-client/stream_setup.h"
+#include "tools/frameyard-client/terminal.h"
 
 namespace fycli {
 namespace {
@@ -49,38 +46,6 @@ void printSummary(double elapsed, uint64_t frames, double rate, const fyclient::
     if (latest.timecode) line += "  timecode " + timecodeText(*latest.timecode);
     std::printf("%s\n", line.c_str());
 }
-
-void terminalSize(int& columns, int& rows) {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
-        columns = size.ws_col;
-        rows = size.ws_row;
-        return;
-    }
-    const char* c = std::getenv("COLUMNS");
-    const char* r = std::getenv("LINES");
-    columns = c ? std::atoi(c) : 80;
-    rows = r ? std::atoi(r) : 24;
-    if (columns <= 0) columns = 80;
-    if (rows <= 0) rows = 24;
-}
-
-// Hides the cursor and clears the screen for the picture; shows the cursor again below it
-// however the command ends.
-class CursorGuard {
-public:
-    CursorGuard() { std::printf("\x1b[?25l\x1b[2J"); }
-    ~CursorGuard() { restore(); }
-    void restore() {
-        if (restored) return;
-        restored = true;
-        std::printf("\x1b[?25h\r\n");
-        std::fflush(stdout);
-    }
-
-private:
-    bool restored = false;
-};
 
 void sendMonitorRequests(fyclient::RealtimeSession& session) {
     for (const char* request : fyclient::kMonitorRequests) session.sendMessage(request);
@@ -185,13 +150,7 @@ int runWatch(const fyclient::Endpoint& endpoint, const std::vector<std::string>&
                       endpoint.text().c_str(), rate, latest.timecode ? timecodeText(*latest.timecode).c_str() : "-");
         std::vector<std::string> lines{std::string(status).substr(0, static_cast<size_t>(columns))};
         for (std::string& line : view.draw(latest)) lines.push_back(std::move(line));
-        // Redraw in place from the top left corner; no line feed after the last line, so a
-        // picture as high as the terminal does not scroll it.
-        std::string screen = "\x1b[H";
-        for (size_t i = 0; i < lines.size(); ++i) screen += lines[i] + (i + 1 < lines.size() ? "\x1b[K\r\n" : "\x1b[K");
-        screen += "\x1b[J";
-        std::fputs(screen.c_str(), stdout);
-        std::fflush(stdout);
+        drawInPlace(lines);
     }
     cursor.restore();
     std::printf("watched %llu frames in %.1f s\n", static_cast<unsigned long long>(frames), limit.elapsed());

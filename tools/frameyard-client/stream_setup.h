@@ -14,6 +14,7 @@
 #include "tools/client/json_reader.h"
 #include "tools/client/realtime_client.h"
 #include "tools/frameyard-client/cli_args.h"
+#include "tools/frameyard-client/terminal.h"
 
 namespace fycli {
 
@@ -50,21 +51,6 @@ private:
 // Set by SIGINT and SIGTERM once installInterruptHandler() ran; loops poll it.
 extern volatile std::sig_atomic_t interrupted;
 void installInterruptHandler();
-
-using Clock = std::chrono::steady_clock;
-
-inline double secondsBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
-
-// The run ends at the deadline (when --seconds was given) or on an interrupt.
-struct RunLimit {
-    explicit RunLimit(double seconds) : seconds(seconds), start(Clock::now()) {}
-    bool over() const { return interrupted || (seconds > 0 && secondsBetween(start, Clock::now()) >= seconds); }
-    double elapsed() const { return secondsBetween(start, Clock::now()); }
-    double seconds;
-    Clock::time_point start;
-};
 
 // --seconds S of a streaming command: 0 (until interrupted) when absent, never negative.
 double runSeconds(const Args& args);

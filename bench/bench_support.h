@@ -1,0 +1,119 @@
+#pragma once
+// What the load benchmarks share: a clock in nanoseconds, hand-out stamps by sequence number,
+// percentiles and medians, a blocking send of every byte, and a host whose callbacks all give
+// neutral answers, so that a benchmark's host overrides only what it serves.
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <frameyard/server.h>
+
+namespace bench {
+
+inline int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// When each frame was handed out, by sequence number. The window keeps readers far less than
+// the ring's size behind the producer.
+class Stamps {
+public:
+    void set(uint32_t seq, int64_t t) { slots[seq % size].store(t, std::memory_order_release); }
+    int64_t get(uint32_t seq) const { return slots[seq % size].load(std::memory_order_acquire); }
+
+private:
+    static constexpr size_t size = 1 << 16;
+    std::unique_ptr<std::atomic<int64_t>[]> slots{new std::atomic<int64_t>[size]};
+};
+
+// The value below which a share p of the values lie, in microseconds (values in ns).
+inline double percentile(std::vector<int64_t>& values, double p) {
+    if (values.empty()) return 0;
+    size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
+    return static_cast<double>(values[index]) / 1000.0;
+}
+
+inline double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Blocking send of every byte; false when the connection failed.
+inline bool sendAll(int fd, const uint8_t* data, size_t length) {
+    while (length > 0) {
+        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        data += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+// Cameras of 640 x 480 pixels with threshold 100, no settings, masks, frames, images or
+// acquisitions; reports go to standard error.
+class QuietHost : public store::Server {
+public:
+    explicit QuietHost(int cameras) : cameras_(cameras) {}
+
+    void reportError(const std::string& message) override { std::fprintf(stderr, "host error: %s\n", message.c_str()); }
+    void reportWarning(const std::string& message) override { std::fprintf(stderr, "host warning: %s\n", message.c_str()); }
+    int cameraCount() override { return cameras_; }
+    int cameraThreshold(int) override { return 100; }
+    bool setCameraThreshold(int, int) override { return true; }
+    std::vector<NumberSetting> cameraNumberSettings(int) override { return {}; }
+    bool changeCameraSetting(int, const std::string&, float) override { return true; }
+    float cameraPixelAspectRatio(int) override { return 1.0f; }
+    std::vector<CircularMask> cameraCircularMasks(int) override { return {}; }
+    void setCameraCircularMasks(int, const std::vector<CircularMask>&) override {}
+    bool cameraSupportsRectangularMasks(int) override { return false; }
+    std::vector<RectangularMask> cameraRectangularMasks(int) override { return {}; }
+    void addCameraRectangularMask(int, const RectangularMask&) override {}
+    void deleteCameraRectangularMask(int, const RectangularMask&) override {}
+    std::string cameraName(int camera) override { return "camera" + std::to_string(camera); }
+    int cameraImageWidth(int) override { return 640; }
+    int cameraImageHeight(int) override { return 480; }
+    void realtimeStarting() override {}
+    bool frameAvailable() override { return false; }
+    const Frame* currentFrame() override { return nullptr; }
+    void startRealtime() override {}
+    void stopRealtime() override {}
+    void setCameraFeaturesWanted(int, bool) override {}
+    void setCameraImagesWanted(int, bool) override {}
+    bool cameraImageAvailable(int) override { return false; }
+    Image cameraImage(int) override { return Image{nullptr, nullptr, nullptr}; }
+    void releaseCameraImage(int) override {}
+    bool acquireSupported() override { return false; }
+    void setAcquireRequest(int, const std::vector<AcquireFrame>&) override {}
+    bool acquireReady(int) override { return false; }
+    void acquireGo(int) override {}
+    bool acquireFieldReady(int) override { return false; }
+    void startAcquireRecording(int) override {}
+    void stopAcquireRecording(int) override {}
+    bool acquireRecordingFinished(int) override { return true; }
+    int acquiredFrameCount(int) override { return 0; }
+    bool acquiredTimecodeAvailable(int, int) override { return false; }
+    bool acquiredImageAvailable(int, int) override { return false; }
+    bool acquiredGlobsAvailable(int, int) override { return false; }
+    Timecode acquiredTimecode(int, int) override { return Timecode{{0, 0, 0, 0}}; }
+    AcquiredImage acquiredImage(int, int, int) override { return AcquiredImage{0, 0, nullptr}; }
+    std::vector<Centroid> acquiredCentroids(int, int, int) override { return {}; }
+    void endAcquire(int) override {}
+
+private:
+    int cameras_;
+};
+
+}  // namespace bench
