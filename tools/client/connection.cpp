@@ -183,6 +183,11 @@ uint8_t Connection::peekByte() {
     return buffer[readPos];
 }
 
+uint16_t Connection::peekU16() {
+    ensure(2);
+    return loadU16(buffer.data() + readPos);
+}
+
 bool Connection::waitForInput(int waitMs) {
     if (buffer.size() > readPos || peerClosed) return true;
     fill(waitMs);

@@ -24,6 +24,7 @@ int runWatch(const fyclient::Endpoint& endpoint, const std::vector<std::string>&
 int runThreshold(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runSetting(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runMasks(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
+int runAcquire(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runCommand(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 
 // Prints a subcommand's usage and returns 0 when --help was given.
