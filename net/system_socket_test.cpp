@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "net/test_sockets.h"
@@ -20,7 +21,7 @@ bool soon(Condition condition) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (std::chrono::steady_clock::now() < deadline) {
         if (condition()) return true;
-        ::usleep(1000);
+        std::this_thread::yield();  // the kernel's state, not ours, is awaited
     }
     return false;
 }

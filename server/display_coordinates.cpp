@@ -33,7 +33,7 @@ LuGlobImageRegion DisplayScale::imageRegion() const {
     return region;
 }
 
-RyRectangularMask DisplayScale::toDisplay(const Server::RectangularMask& mask) const {
+RyRectangularMask DisplayScale::toDisplay(const HostInterface::RectangularMask& mask) const {
     RyRectangularMask out;
     out.x1 = toDisplayX(mask.x);
     out.y1 = toDisplayY(mask.y);
@@ -42,8 +42,8 @@ RyRectangularMask DisplayScale::toDisplay(const Server::RectangularMask& mask) c
     return out;
 }
 
-Server::RectangularMask DisplayScale::toPixels(const RyRectangularMask& mask) const {
-    Server::RectangularMask out;
+HostInterface::RectangularMask DisplayScale::toPixels(const RyRectangularMask& mask) const {
+    HostInterface::RectangularMask out;
     out.x = toPixelX(mask.x1);
     out.y = toPixelY(mask.y1);
     out.width = toPixelX(mask.x2) - out.x;

@@ -1,9 +1,9 @@
 #pragma once
 // How a camera's image pixels map onto the display space every client sees: 512 units wide,
 // centred at (256, 256), scaled so that the whole image fits 512 x 368 units.
-#include <frameyard/server.h>
 
 #include "protocol/common/records.h"
+#include "server/host_interface.h"
 
 namespace store {
 
@@ -25,10 +25,11 @@ public:
     // The whole image as a display region.
     LuGlobImageRegion imageRegion() const;
     // Corner to corner: (x, y) and (x + width, y + height).
-    RyRectangularMask toDisplay(const Server::RectangularMask& mask) const;
-    Server::RectangularMask toPixels(const RyRectangularMask& mask) const;
-    // Inline: it runs for every centroid of every frame.
-    RyStoreProtocol::GlobRecord toGlob(const Server::Centroid& centroid) const {
+    RyRectangularMask toDisplay(const HostInterface::RectangularMask& mask) const;
+    HostInterface::RectangularMask toPixels(const RyRectangularMask& mask) const;
+    // Any point with x and y in image pixels. Inline: it runs for every centroid of every frame.
+    template <class Point>
+    RyStoreProtocol::GlobRecord toGlob(const Point& centroid) const {
         RyStoreProtocol::GlobRecord record;
         record.x = toDisplayX(centroid.x);
         record.y = toDisplayY(centroid.y);

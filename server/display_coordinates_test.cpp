@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <frameyard/server.h>
+
 #include <cmath>
 
 namespace {
@@ -36,21 +38,21 @@ TEST(DisplayScale, HalfSizesUseIntegerDivision) {
 
 TEST(DisplayScale, RectangleCornersMapBothWaysWithinFloatRounding) {
     DisplayScale scale(640, 480);
-    store::Server::RectangularMask whole{0.0f, 0.0f, 640.0f, 480.0f};
+    store::HostInterface::RectangularMask whole{0.0f, 0.0f, 640.0f, 480.0f};
     RyRectangularMask display = scale.toDisplay(whole);
     EXPECT_NEAR(display.x1, 10.6667f, 1e-3f);
     EXPECT_FLOAT_EQ(display.y1, 72.0f);
     EXPECT_NEAR(display.x2, 501.3333f, 1e-3f);
     EXPECT_FLOAT_EQ(display.y2, 440.0f);
 
-    store::Server::RectangularMask back = scale.toPixels(display);
+    store::HostInterface::RectangularMask back = scale.toPixels(display);
     EXPECT_NEAR(back.x, 0.0f, 1e-3f);
     EXPECT_NEAR(back.y, 0.0f, 1e-3f);
     EXPECT_NEAR(back.width, 640.0f, 1e-3f);
     EXPECT_NEAR(back.height, 480.0f, 1e-3f);
 
-    store::Server::RectangularMask inner{100.5f, 20.25f, 33.0f, 7.5f};
-    store::Server::RectangularMask again = scale.toPixels(scale.toDisplay(inner));
+    store::HostInterface::RectangularMask inner{100.5f, 20.25f, 33.0f, 7.5f};
+    store::HostInterface::RectangularMask again = scale.toPixels(scale.toDisplay(inner));
     EXPECT_NEAR(again.x, inner.x, 1e-3f);
     EXPECT_NEAR(again.y, inner.y, 1e-3f);
     EXPECT_NEAR(again.width, inner.width, 1e-3f);
@@ -68,7 +70,7 @@ TEST(DisplayScale, CamerasWithoutUsableSizeNeverProduceInfinityOrNaN) {
     for (auto size : {std::pair{0, 0}, std::pair{0, 480}, std::pair{640, 0}, std::pair{-5, -7}}) {
         DisplayScale scale(size.first, size.second);
         EXPECT_TRUE(std::isfinite(scale.scale())) << size.first << "x" << size.second;
-        store::Server::RectangularMask back = scale.toPixels(RyRectangularMask{1.0f, 2.0f, 3.0f, 4.0f});
+        store::HostInterface::RectangularMask back = scale.toPixels(RyRectangularMask{1.0f, 2.0f, 3.0f, 4.0f});
         EXPECT_TRUE(std::isfinite(back.x) && std::isfinite(back.width)) << size.first << "x" << size.second;
         LuGlobImageRegion region = scale.imageRegion();
         EXPECT_TRUE(std::isfinite(region.leftX) && std::isfinite(region.bottomY));

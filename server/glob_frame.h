@@ -1,11 +1,12 @@
 #pragma once
-// The host's data of one frame or one image as the encoders read it: a frame's centroid lists
-// in display coordinates, the cameras' circular masks, an image's run segments.
+// The host's data of one frame as the encoders read it: a frame's centroid lists in display
+// coordinates and the cameras' circular masks.
 #include <vector>
 
 #include "protocol/frames/glob_interfaces.h"
 #include "server/display_coordinates.h"
-#include "server/server_impl.h"
+#include "server/host_interface.h"
+#include "server/server_core.h"
 
 namespace store {
 
@@ -13,14 +14,16 @@ namespace store {
 // once, by host camera index: the copy outlives the host's buffers, and every client view
 // reads the same converted records. A camera the frame has no list for reads as a camera
 // without globs.
-class Server::Impl::GlobFrame final : public RyStoreProtocol::AbstractGlobFrame {
+class GlobFrame final : public RyStoreProtocol::AbstractGlobFrame {
 public:
     class GlobList;
 
     GlobFrame() = default;
-    // Replaces the frame's lists with the host's frame; the lists' storage is reused from one
+    // Replaces the frame's lists with a host frame (anything with `centroids`, one list of
+    // points with x and y in image pixels per camera); the lists' storage is reused from one
     // frame to the next. The host is asked for the image size of every camera with centroids.
-    void copyFrom(Server& host, const Frame& frame);
+    template <class HostFrame>
+    void copyFrom(HostInterface& host, const HostFrame& frame);
 
     int globListCount() const override { return static_cast<int>(lists.size()); }
     void visitGlobList(int camera, RyStoreProtocol::GlobListVisitor& visitor) const override;
@@ -30,7 +33,7 @@ private:
 };
 
 // One camera's centroids in display coordinates.
-class Server::Impl::GlobFrame::GlobList final : public RyStoreProtocol::AbstractGlobList {
+class GlobFrame::GlobList final : public RyStoreProtocol::AbstractGlobList {
 public:
     explicit GlobList(const std::vector<RyStoreProtocol::GlobRecord>& list) : list(list) {}
 
@@ -43,7 +46,7 @@ private:
 };
 
 // The circular masks of every host camera for one frame. A camera outside the table has none.
-class Server::Impl::MaskInfo final : public RyStoreProtocol::MaskInfo {
+class ServerCore::MaskInfo final : public RyStoreProtocol::MaskInfo {
 public:
     explicit MaskInfo(const LuDArray<LuDArray<RyCircularMask>>& table) : table(table) {}
 
@@ -54,20 +57,18 @@ private:
     const LuDArray<LuDArray<RyCircularMask>>& table;
 };
 
-// The host's segment records in wire order (second, first, third value); no list is an empty one.
-class SegmentsWrapper final : public RyStoreProtocol::SegmentListInterface {
-public:
-    explicit SegmentsWrapper(const std::vector<Server::Segment>* segments) : segments(segments) {}
-
-    int segmentCount() const override;
-    unsigned int value1(int index) const override { return at(index).values[1]; }
-    unsigned int value2(int index) const override { return at(index).values[0]; }
-    unsigned int value3(int index) const override { return at(index).values[2]; }
-
-private:
-    const Server::Segment& at(int index) const { return (*segments)[static_cast<size_t>(index)]; }
-
-    const std::vector<Server::Segment>* segments;
-};
+template <class HostFrame>
+void GlobFrame::copyFrom(HostInterface& host, const HostFrame& frame) {
+    lists.resize(frame.centroids.size());
+    for (size_t camera = 0; camera < lists.size(); ++camera) {
+        const auto& from = frame.centroids[camera];
+        std::vector<RyStoreProtocol::GlobRecord>& to = lists[camera];
+        to.resize(from.size());
+        if (from.empty()) continue;
+        int index = static_cast<int>(camera);
+        DisplayScale scale(host.cameraImageWidth(index), host.cameraImageHeight(index));
+        for (size_t i = 0; i < from.size(); ++i) to[i] = scale.toGlob(from[i]);
+    }
+}
 
 }  // namespace store

@@ -25,11 +25,11 @@ void setSortedMember(LuDArray<int>& sorted, int value, bool member) {
 }
 
 namespace {
-DisplayScale scaleOf(Server& host, int camera) {
+DisplayScale scaleOf(HostInterface& host, int camera) {
     return DisplayScale(host.cameraImageWidth(camera), host.cameraImageHeight(camera));
 }
 
-int countOf(Server& host) {
+int countOf(HostInterface& host) {
     int count = host.cameraCount();
     return count > 0 ? count : 0;
 }
@@ -37,28 +37,28 @@ int countOf(Server& host) {
 
 // ---- Config
 
-void Server::Impl::Config::changeThreshold(int camera, int value) {
+void ServerCore::Config::changeThreshold(int camera, int value) {
     host().setCameraThreshold(camera, value);
     core.announceSetting(camera, "_threshold", value);
 }
 
-int Server::Impl::Config::threshold(int camera) { return host().cameraThreshold(camera); }
+int ServerCore::Config::threshold(int camera) { return host().cameraThreshold(camera); }
 
-int Server::Impl::Config::cameraCount() { return host().cameraCount(); }
+int ServerCore::Config::cameraCount() { return host().cameraCount(); }
 
-LuStr Server::Impl::Config::cameraName(int camera) { return toLuStr(host().cameraName(camera)); }
+LuStr ServerCore::Config::cameraName(int camera) { return toLuStr(host().cameraName(camera)); }
 
-LuNullable<LuDArray<int>> Server::Impl::Config::addCameras(const LuDArray<LuStr>&, LuStr& error) {
+LuNullable<LuDArray<int>> ServerCore::Config::addCameras(const LuDArray<LuStr>&, LuStr& error) {
     error = "Adding cameras it not supported.";
     return LuNullable<LuDArray<int>>();
 }
 
-void Server::Impl::Config::visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) {
+void ServerCore::Config::visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) {
     CameraInfo info(host(), camera);
     visitor.visit(info);
 }
 
-const LuDArray<int>& Server::Impl::Config::camerasForClient(const LuStr&, unsigned short) {
+const LuDArray<int>& ServerCore::Config::camerasForClient(const LuStr&, unsigned short) {
     LuDArray<int>& indices = core.cameraIndexList();
     int count = countOf(host());
     indices.setSize(count);
@@ -66,22 +66,22 @@ const LuDArray<int>& Server::Impl::Config::camerasForClient(const LuStr&, unsign
     return indices;
 }
 
-void Server::Impl::Config::addRectangularMask(int camera, const RyRectangularMask& mask) {
+void ServerCore::Config::addRectangularMask(int camera, const RyRectangularMask& mask) {
     host().addCameraRectangularMask(camera, scaleOf(host(), camera).toPixels(mask));
     core.broadcastRectangularMasks();
 }
 
-void Server::Impl::Config::deleteRectangularMask(int camera, const RyRectangularMask& mask) {
+void ServerCore::Config::deleteRectangularMask(int camera, const RyRectangularMask& mask) {
     host().deleteCameraRectangularMask(camera, scaleOf(host(), camera).toPixels(mask));
     core.broadcastRectangularMasks();
 }
 
-void Server::Impl::Config::changeSetting(int camera, const LuStr& name, double value) {
+void ServerCore::Config::changeSetting(int camera, const LuStr& name, double value) {
     host().changeCameraSetting(camera, name.str(), static_cast<float>(value));
     core.announceSetting(camera, name, value);
 }
 
-LuDArray<LuNullable<LuDArray<RyRectangularMask>>> Server::Impl::Config::rectangularMasks() {
+LuDArray<LuNullable<LuDArray<RyRectangularMask>>> ServerCore::Config::rectangularMasks() {
     LuDArray<LuNullable<LuDArray<RyRectangularMask>>> table;
     int count = countOf(host());
     table.setSize(count);
@@ -89,23 +89,23 @@ LuDArray<LuNullable<LuDArray<RyRectangularMask>>> Server::Impl::Config::rectangu
         if (!host().cameraSupportsRectangularMasks(camera)) continue;
         DisplayScale scale = scaleOf(host(), camera);
         LuDArray<RyRectangularMask> masks;
-        for (const RectangularMask& mask : host().cameraRectangularMasks(camera)) masks.append(scale.toDisplay(mask));
+        for (const HostInterface::RectangularMask& mask : host().cameraRectangularMasks(camera)) masks.append(scale.toDisplay(mask));
         table[camera] = masks;
     }
     return table;
 }
 
-LuDArray<LuNullable<bool>> Server::Impl::Config::onlineStates() {
+LuDArray<LuNullable<bool>> ServerCore::Config::onlineStates() {
     LuDArray<LuNullable<bool>> states;
     states.setSize(countOf(host()));
     return states;
 }
 
-RyStoreProtocol::AvailableCameras Server::Impl::Config::findAvailableCameras() {
+RyStoreProtocol::AvailableCameras ServerCore::Config::findAvailableCameras() {
     return RyStoreProtocol::AvailableCameras();
 }
 
-RyStoreProtocol::DefaultCamerasResult Server::Impl::Config::changeDefaultCameras(const LuDArray<int>&,
+RyStoreProtocol::DefaultCamerasResult ServerCore::Config::changeDefaultCameras(const LuDArray<int>&,
                                                                                  const LuStr&, unsigned short) {
     RyStoreProtocol::DefaultCamerasResult result;
     result.code = 1;
@@ -113,11 +113,11 @@ RyStoreProtocol::DefaultCamerasResult Server::Impl::Config::changeDefaultCameras
     return result;
 }
 
-LuNullable<float> Server::Impl::Config::storedRate(RyStoreProtocol::RateKind kind) {
+LuNullable<float> ServerCore::Config::storedRate(RyStoreProtocol::RateKind kind) {
     return kind == RyStoreProtocol::frameRateKind ? frameRate : timecodeRate;
 }
 
-void Server::Impl::Config::storeRate(RyStoreProtocol::RateKind kind, float rate) {
+void ServerCore::Config::storeRate(RyStoreProtocol::RateKind kind, float rate) {
     if (kind == RyStoreProtocol::frameRateKind)
         frameRate = rate;
     else
@@ -126,15 +126,15 @@ void Server::Impl::Config::storeRate(RyStoreProtocol::RateKind kind, float rate)
 
 // ---- ConfigureHandler
 
-void Server::Impl::ConfigureHandler::visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) {
+void ServerCore::ConfigureHandler::visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) {
     core.configAdapter().visitCamera(camera, visitor);
 }
 
-RyStoreProtocol::AbstractConfig& Server::Impl::ConfigureHandler::config() { return core.configAdapter(); }
+RyStoreProtocol::AbstractConfig& ServerCore::ConfigureHandler::config() { return core.configAdapter(); }
 
-int Server::Impl::ConfigureHandler::cameraCount() { return host().cameraCount(); }
+int ServerCore::ConfigureHandler::cameraCount() { return host().cameraCount(); }
 
-float Server::Impl::ConfigureHandler::pixelAspectRatio() {
+float ServerCore::ConfigureHandler::pixelAspectRatio() {
     int count = host().cameraCount();
     // Without cameras there is no camera 0 to ask; square pixels are the neutral answer.
     if (count <= 0) return 1.0f;
@@ -146,34 +146,26 @@ float Server::Impl::ConfigureHandler::pixelAspectRatio() {
     return first;
 }
 
-LuDArray<LuDArray<RyCircularMask>> Server::Impl::ConfigureHandler::circularMasks() {
+LuDArray<LuDArray<RyCircularMask>> ServerCore::ConfigureHandler::circularMasks() {
     LuDArray<LuDArray<RyCircularMask>> table;
     int count = countOf(host());
     table.setSize(count);
     for (int camera = 0; camera < count; ++camera) {
-        for (const CircularMask& mask : host().cameraCircularMasks(camera)) {
-            RyCircularMask out;
-            out.x = mask.x;
-            out.y = mask.y;
-            out.radius = mask.radius;
-            table[camera].append(out);
-        }
+        for (const RyCircularMask& mask : host().cameraCircularMasks(camera)) table[camera].append(mask);
     }
     return table;
 }
 
-void Server::Impl::ConfigureHandler::setCircularMasks(const LuDArray<LuDArray<RyCircularMask>>& table,
+void ServerCore::ConfigureHandler::setCircularMasks(const LuDArray<LuDArray<RyCircularMask>>& table,
                                                       const LuDArray<int>&) {
     int count = host().cameraCount();
     for (int camera = 0; camera < count && camera < table.getSize(); ++camera) {
-        std::vector<CircularMask> masks;
-        masks.reserve(static_cast<size_t>(table[camera].getSize()));
-        for (const RyCircularMask& mask : table[camera]) masks.push_back(CircularMask{mask.x, mask.y, mask.radius});
+        std::vector<RyCircularMask> masks(table[camera].begin(), table[camera].end());
         host().setCameraCircularMasks(camera, masks);
     }
 }
 
-LuDArray<int> Server::Impl::ConfigureHandler::thresholds() {
+LuDArray<int> ServerCore::ConfigureHandler::thresholds() {
     LuDArray<int> values;
     int count = countOf(host());
     values.setSize(count);
@@ -183,34 +175,34 @@ LuDArray<int> Server::Impl::ConfigureHandler::thresholds() {
 
 // ---- mode handlers
 
-void Server::Impl::RealtimeModeHandler::wantedCamerasChanged(const LuDArray<int>&) {
+void ServerCore::RealtimeModeHandler::wantedCamerasChanged(const LuDArray<int>&) {
     // The host produces frames of all its cameras whoever watches them.
 }
 
-void Server::Impl::RealtimeModeHandler::startRealtime() {
+void ServerCore::RealtimeModeHandler::startRealtime() {
     host.realtimeStarting();
     host.startRealtime();
 }
 
-void Server::Impl::RealtimeModeHandler::stopRealtime() { host.stopRealtime(); }
+void ServerCore::RealtimeModeHandler::stopRealtime() { host.stopRealtime(); }
 
-void Server::Impl::LivefeatModeHandler::setFeaturesWanted(int camera, bool on) {
+void ServerCore::LivefeatModeHandler::setFeaturesWanted(int camera, bool on) {
     setSortedMember(featuresWanted, camera, on);
     host.setCameraFeaturesWanted(camera, on);
 }
 
-void Server::Impl::LivefeatModeHandler::setImagesWanted(int camera, bool on) {
+void ServerCore::LivefeatModeHandler::setImagesWanted(int camera, bool on) {
     host.setCameraImagesWanted(camera, on);
 }
 
 // ---- CameraInfo
 
-LuStr Server::Impl::CameraInfo::name() const { return toLuStr(host.cameraName(camera)); }
+LuStr ServerCore::CameraInfo::name() const { return toLuStr(host.cameraName(camera)); }
 
-LuGlobImageRegion Server::Impl::CameraInfo::imageRegion() const { return scaleOf(host, camera).imageRegion(); }
+LuGlobImageRegion ServerCore::CameraInfo::imageRegion() const { return scaleOf(host, camera).imageRegion(); }
 
-void Server::Impl::CameraInfo::visitNumberSettings(RyStoreProtocol::NumberSettingVisitor& visitor) const {
-    for (const Server::NumberSetting& setting : host.cameraNumberSettings(camera)) {
+void ServerCore::CameraInfo::visitNumberSettings(RyStoreProtocol::NumberSettingVisitor& visitor) const {
+    for (const HostInterface::NumberSetting& setting : host.cameraNumberSettings(camera)) {
         RyStoreProtocol::NumberSetting out;
         out.name = toLuStr(setting.name);
         out.value = setting.value;

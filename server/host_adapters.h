@@ -4,7 +4,7 @@
 // The adapters keep no host data; every call asks the host again.
 #include "protocol/common/abstract_config.h"
 #include "protocol/configure/configure_handler.h"
-#include "server/server_impl.h"
+#include "server/server_core.h"
 #include "sessions/multi_client_handler.h"
 #include "toolkit/lu_nullable.h"
 
@@ -12,9 +12,9 @@ namespace store {
 
 // The server's configuration as every protocol sees it; also keeps the last frame and timecode
 // rates the host reported, so that a client enabling a rate monitor later still gets them.
-class Server::Impl::Config final : public RyStoreProtocol::AbstractConfig {
+class ServerCore::Config final : public RyStoreProtocol::AbstractConfig {
 public:
-    explicit Config(Impl& core) : core(core) {}
+    explicit Config(ServerCore& core) : core(core) {}
 
     void changeThreshold(int camera, int value) override;
     int threshold(int camera) override;
@@ -39,17 +39,17 @@ public:
     void storeRate(RyStoreProtocol::RateKind kind, float rate) override;
 
 private:
-    Server& host() { return core.hostObject(); }
+    HostInterface& host() { return core.hostObject(); }
 
     LuNullable<float> frameRate;
     LuNullable<float> timecodeRate;
-    Impl& core;
+    ServerCore& core;
 };
 
 // The configure request's source of camera configuration.
-class Server::Impl::ConfigureHandler final : public RyStoreConfigureHandlerBase {
+class ServerCore::ConfigureHandler final : public RyStoreConfigureHandlerBase {
 public:
-    explicit ConfigureHandler(Impl& core) : core(core) {}
+    explicit ConfigureHandler(ServerCore& core) : core(core) {}
 
     void visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) override;
     RyStoreProtocol::AbstractConfig& config() override;
@@ -66,42 +66,42 @@ public:
     LuDArray<int> thresholds() override;
 
 private:
-    Server& host() { return core.hostObject(); }
+    HostInterface& host() { return core.hostObject(); }
 
-    Impl& core;
+    ServerCore& core;
 };
 
 // Tells the host when the first realtime client is ready and when the last one has gone.
-class Server::Impl::RealtimeModeHandler final : public RyStoreMultiClientHandlerBase::RealtimeHandler {
+class ServerCore::RealtimeModeHandler final : public RyStoreMultiClientHandlerBase::RealtimeHandler {
 public:
-    explicit RealtimeModeHandler(Server& host) : host(host) {}
+    explicit RealtimeModeHandler(HostInterface& host) : host(host) {}
 
     void wantedCamerasChanged(const LuDArray<int>& cameras) override;
     void startRealtime() override;
     void stopRealtime() override;
 
 private:
-    Server& host;
+    HostInterface& host;
 };
 
 // Keeps the server core's list of cameras whose images are polled in step with the host's
 // features-wanted flags.
-class Server::Impl::LivefeatModeHandler final : public RyStoreMultiClientHandlerBase::LiveFeatHandler {
+class ServerCore::LivefeatModeHandler final : public RyStoreMultiClientHandlerBase::LiveFeatHandler {
 public:
-    LivefeatModeHandler(Server& host, LuDArray<int>& featuresWanted) : host(host), featuresWanted(featuresWanted) {}
+    LivefeatModeHandler(HostInterface& host, LuDArray<int>& featuresWanted) : host(host), featuresWanted(featuresWanted) {}
 
     void setFeaturesWanted(int camera, bool on) override;
     void setImagesWanted(int camera, bool on) override;
 
 private:
-    Server& host;
+    HostInterface& host;
     LuDArray<int>& featuresWanted;
 };
 
 // One camera as camera descriptions read it, for the duration of one visit.
-class Server::Impl::CameraInfo final : public RyStoreProtocol::ConstCamera {
+class ServerCore::CameraInfo final : public RyStoreProtocol::ConstCamera {
 public:
-    CameraInfo(Server& host, int camera) : host(host), camera(camera) {}
+    CameraInfo(HostInterface& host, int camera) : host(host), camera(camera) {}
 
     LuStr name() const override;
     LuGlobImageRegion imageRegion() const override;
@@ -111,7 +111,7 @@ public:
     bool isDisabled() const override { return false; }
 
 private:
-    Server& host;
+    HostInterface& host;
     int camera;
 };
 

@@ -23,18 +23,6 @@ TEST(SortedMember, StaysAscendingWithoutDuplicatesWhateverTheOrderOfChanges) {
     EXPECT_TRUE(cameras.isEmpty());
 }
 
-TEST(SegmentsWrapper, HandsOutTheHostsValuesInWireOrder) {
-    std::vector<store::Server::Segment> segments{{{10, 20, 30}}, {{1, 2, 3}}};
-    store::SegmentsWrapper wrapper(&segments);
-    ASSERT_EQ(wrapper.segmentCount(), 2);
-    EXPECT_EQ(wrapper.value1(0), 20u);
-    EXPECT_EQ(wrapper.value2(0), 10u);
-    EXPECT_EQ(wrapper.value3(0), 30u);
-    EXPECT_EQ(wrapper.value1(1), 2u);
-
-    EXPECT_EQ(store::SegmentsWrapper(nullptr).segmentCount(), 0);
-}
-
 TEST(HostText, KeepsEveryByteOfTheHostsString) {
     std::string name("cam\0era", 7);
     LuStr text = store::toLuStr(name);

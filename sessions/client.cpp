@@ -1,21 +1,15 @@
 #include "sessions/client.h"
 
-#include "sessions/handler_record.h"
+#include "sessions/mode_table.h"
+#include "sessions/session_mode.h"
+#include "sessions/session_services.h"
 #include "toolkit/diagnostics.h"
 
-using RyStoreProtocol::RealtimeProtocol;
 using Read = SessionInputBuffer::Read;
+using Client = RyStoreMultiClientHandlerBase::Client;
 
-void RyStoreMultiClientHandlerBase::Client::RealtimeMessageHandler::handleMessage(const LuStr& message) {
-    fy::diagnostic("Got message: %.*s\n", message.length(), message.c_str());
-}
-
-RyStoreMultiClientHandlerBase::Client::Client(RySocketInterface& connection, Impl& handlerRecord,
-                                              RyStoreProtocol::AbstractClock& clock)
-    : connection_(connection),
-      bufferedSocket(connection, clock),
-      messageReceiver(bufferedSocket),
-      handler(handlerRecord) {
+Client::Client(RySocketInterface& connection, SessionServices& services, RyStoreProtocol::AbstractClock& clock)
+    : connection_(connection), bufferedSocket(connection, clock), services_(services) {
     connection_.setNonBlocking(true);
     // A blocking connection would let this one client hold the host's thread; such a
     // connection is not served at all, and the handler closes it in its next removal pass.
@@ -23,16 +17,17 @@ RyStoreMultiClientHandlerBase::Client::Client(RySocketInterface& connection, Imp
         state_ = exited;
         return;
     }
-    cameras_ = handler.config().camerasForClient(connection_.getPeerName(), connection_.getSockPort());
+    cameras_ = services_.config().camerasForClient(connection_.getPeerName(), connection_.getSockPort());
 }
 
-RyStoreMultiClientHandlerBase::Client::~Client() {
-    // The protocol objects refer to the socket and the camera list, so they go first.
-    realtime.reset();
-    configureTask.reset();
+// The mode refers to the socket and the camera list, so it goes first.
+Client::~Client() { mode_.reset(); }
+
+Client::State Client::state() const {
+    return mode_ ? mode_->state() : state_;
 }
 
-const char* RyStoreMultiClientHandlerBase::Client::stateName(State state) {
+const char* Client::stateName(State state) {
     switch (state) {
     case waiting_for_command: return "waiting_for_command";
     case running_realtime_protocol: return "running_realtime_protocol";
@@ -48,30 +43,26 @@ const char* RyStoreMultiClientHandlerBase::Client::stateName(State state) {
     return "unknown";
 }
 
-void RyStoreMultiClientHandlerBase::Client::process() {
+bool Client::waitsForClient() const {
+    if (mode_) return mode_->waitsForClient();
+    return state_ == waiting_for_command || state_ == waiting_for_client_to_close;
+}
+
+void Client::process() {
     while (step()) {
     }
 }
 
-bool RyStoreMultiClientHandlerBase::Client::step() {
+bool Client::step() {
+    if (mode_) return runMode();
     switch (state_) {
     case waiting_for_command: return waitForCommand();
-    case running_realtime_protocol: return runRealtime();
-    case configure: return runConfigure();
-    case waiting_for_client_config: return runCommandExchange();
     case waiting_for_client_to_close: return waitForClientToClose();
-    case waiting_for_available_cameras: return false;
-    // Live-feature and acquisition sessions are never started by this session yet ('f' and
-    // 'a' are refused), so their states cannot be reached.
-    case running_livefeat_protocol:
-    case running_acquire_protocol:
-    case configure_get:
-    case exited: return reportUnknownState();
+    default: return reportUnknownState();
     }
-    return reportUnknownState();
 }
 
-bool RyStoreMultiClientHandlerBase::Client::waitForCommand() {
+bool Client::waitForCommand() {
     if (!bufferedSocket.hasInput()) return false;
     SessionInputBuffer& input = bufferedSocket.input();
     uint8_t command = 0;
@@ -82,106 +73,40 @@ bool RyStoreMultiClientHandlerBase::Client::waitForCommand() {
         return false;
     }
     input.commit();
-    switch (command) {
-    case 'R': startRealtime(); break;
-    case 'c': startConfigure(); break;
-    case 'a': refuseAcquire(); break;
-    case 'C': state_ = waiting_for_client_config; break;
-    case 'f': refuseLiveFeatures(); break;
-    default: closeAfterUnknownCommand(command); break;
-    }
+    startModeFor(command);
     return true;
 }
 
-void RyStoreMultiClientHandlerBase::Client::startRealtime() {
-    if (handler.realtimeHandler == nullptr && !handler.realtimeActive) {
-        fy::diagnostic("Realtime mode not supported\n");
-        state_ = waiting_for_client_to_close;
+void Client::startModeFor(uint8_t command) {
+    const SessionModeEntry* entry = services_.modes().find(command);
+    state_ = waiting_for_client_to_close;
+    if (entry == nullptr) {
+        fy::diagnostic("Unknown command '%c'\n", static_cast<char>(command));
         return;
     }
-    bool messages = false;
-    if (handler.configureHandler->supportsClientConfig()) {
-        messages = clientConfig.realtimeMessages;
-        if (!clientConfig.wantedCameras.isNull()) cameras_ = clientConfig.wantedCameras.get();
+    if (entry->create == nullptr) {
+        if (entry->refuse != nullptr) entry->refuse(*this);
+        return;
     }
-    realtime = std::make_unique<RealtimeProtocol>(bufferedSocket, handler.config(), cameras_, messages,
-                                                  &messageHandler);
-    state_ = running_realtime_protocol;
+    std::unique_ptr<SessionMode> mode = entry->create(*this);
+    if (!mode->start()) return;
+    mode_ = std::move(mode);
 }
 
-void RyStoreMultiClientHandlerBase::Client::startConfigure() {
-    configureTask = std::make_unique<RyStoreConfigureHandlerBase::HandleConfigurationRequestTask>(
-        *handler.configureHandler, bufferedSocket, cameras_);
-    state_ = configure;
-}
-
-void RyStoreMultiClientHandlerBase::Client::refuseAcquire() {
-    // Without acquisition support the client is told so by an empty answer.
-    static const uint8_t refusal[2] = {0, 0};
-    bufferedSocket.write(refusal, sizeof refusal);
-    state_ = waiting_for_client_to_close;
-}
-
-void RyStoreMultiClientHandlerBase::Client::refuseLiveFeatures() {
-    fy::diagnostic("Features mode not supported\n");
-    state_ = waiting_for_client_to_close;
-}
-
-void RyStoreMultiClientHandlerBase::Client::closeAfterUnknownCommand(uint8_t command) {
-    fy::diagnostic("Unknown command '%c'\n", static_cast<char>(command));
-    state_ = waiting_for_client_to_close;
-}
-
-bool RyStoreMultiClientHandlerBase::Client::runRealtime() {
-    if (realtime->isAlive()) {
-        realtime->process();
-        if (realtime->isAlive()) return false;
+bool Client::runMode() {
+    bool progress = mode_->step();
+    switch (mode_->next()) {
+    case SessionMode::Next::keepRunning: return progress;
+    case SessionMode::Next::readNextCommand: state_ = waiting_for_command; break;
+    case SessionMode::Next::waitForClientToClose: state_ = waiting_for_client_to_close; break;
+    case SessionMode::Next::exit: state_ = exited; break;
     }
-    if (bufferedSocket.isOpen()) {
-        state_ = waiting_for_client_to_close;
-        return true;
-    }
-    state_ = exited;
-    return false;
+    mode_.reset();
+    // Another state acts at once; an ended session has nothing left to do.
+    return state_ != exited;
 }
 
-bool RyStoreMultiClientHandlerBase::Client::runConfigure() {
-    configureTask->process();
-    if (configureTask->isAlive()) return false;
-    configureTask.reset();
-    state_ = waiting_for_client_to_close;
-    return true;
-}
-
-bool RyStoreMultiClientHandlerBase::Client::runCommandExchange() {
-    if (!bufferedSocket.hasInput()) return false;
-    // A receiver that is done holds the previous exchange's text: arm it for this one.
-    if (messageReceiver.isDone()) {
-        messageReceiver.reset();
-        return true;
-    }
-    messageReceiver.process();
-    if (!messageReceiver.isDone()) return false;
-    const LuStr& text = messageReceiver.message();
-    if (text.isNull()) {
-        state_ = exited;
-        return false;
-    }
-    if (!handler.configureHandler->supportsClientConfig()) {
-        fy::diagnostic("Got client config request without support.\n");
-        RyStoreProtocol::sendCommandReply(bufferedSocket, RyStoreProtocol::errorReply("unsupported"));
-        state_ = waiting_for_command;
-        return true;
-    }
-    RyStoreProtocol::CommandReply reply =
-        RyStoreProtocol::dispatchClientCommand(text, handler.config(), clientConfig, true,
-                                               connection_.getPeerName(), connection_.getSockPort());
-    RyStoreProtocol::sendCommandReply(bufferedSocket, reply.text);
-    state_ = reply.waitForAvailableCameras ? waiting_for_available_cameras : waiting_for_command;
-    return true;
-}
-
-bool RyStoreMultiClientHandlerBase::Client::waitForClientToClose() {
+bool Client::waitForClientToClose() {
     if (!bufferedSocket.hasInput()) return false;
     SessionInputBuffer& input = bufferedSocket.input();
     // Everything the client sends now is discarded, all of it in one go.
@@ -195,12 +120,9 @@ bool RyStoreMultiClientHandlerBase::Client::waitForClientToClose() {
     return false;
 }
 
-bool RyStoreMultiClientHandlerBase::Client::reportUnknownState() {
-    fy::diagnostic("Client: Unknown state: %s\n", stateName(state_));
+bool Client::reportUnknownState() {
+    fy::diagnostic("Client: Unknown state: %s\n", stateName(state()));
     return false;
 }
 
-bool RyStoreMultiClientHandlerBase::Client::sendMessage(const LuStr& text) {
-    if (state_ == running_realtime_protocol && realtime) return realtime->sendMessage(text);
-    return true;
-}
+bool Client::sendMessage(const LuStr& text) { return mode_ ? mode_->sendMessage(text) : true; }

@@ -1,23 +1,26 @@
 #pragma once
-// One client connection. The first byte the client sends chooses what the connection is for
-// (realtime stream, live features, acquisition, configure request, command exchange); the
-// session runs that mode and, once it is over, waits for the client to close.
+// One client connection. The first byte the client sends is looked up in the server's mode
+// table and chooses what the connection is for; the session runs that mode and, once it is
+// over, reads another first byte or waits for the client to close. The session keeps only what
+// every mode shares: the buffered socket, the camera list and the client's configuration.
 #include <cstdint>
 #include <memory>
 
 #include "net/clock.h"
 #include "net/non_blocking_socket.h"
 #include "protocol/command/command_channel.h"
-#include "protocol/configure/configure_handler.h"
-#include "protocol/common/json_receiver.h"
-#include "protocol/realtime/realtime_protocol.h"
 #include "protocol/common/store_task.h"
 #include "sessions/multi_client_handler.h"
 #include "toolkit/lu_array.h"
 #include "toolkit/lu_str.h"
 
+class SessionMode;
+class SessionServices;
+
 class RyStoreMultiClientHandlerBase::Client : public RyStoreTask {
 public:
+    // The states diagnostics name. The session itself is in one of waiting_for_command,
+    // waiting_for_client_to_close and exited; the others are those of the running mode.
     enum State {
         waiting_for_command = 0,
         running_realtime_protocol = 1,
@@ -31,16 +34,9 @@ public:
         exited = 9,
     };
 
-    // Client messages of the realtime stream that nothing else consumed end up on the
-    // diagnostic stream.
-    class RealtimeMessageHandler : public RyStoreProtocol::RealtimeProtocol::MessageHandlerInterface {
-    public:
-        void handleMessage(const LuStr& message) override;
-    };
-
     // The connection belongs to the handler; the session only switches it to non-blocking
     // mode. A connection that cannot be made non-blocking ends the session at once.
-    Client(RySocketInterface& connection, Impl& handler, RyStoreProtocol::AbstractClock& clock);
+    Client(RySocketInterface& connection, SessionServices& services, RyStoreProtocol::AbstractClock& clock);
     // Never closes the connection: the handler does.
     ~Client() override;
     Client(const Client&) = delete;
@@ -48,18 +44,25 @@ public:
 
     // Steps the state machine while it makes progress.
     void process() override;
-    bool isAlive() override { return state_ != exited; }
+    bool isAlive() override { return mode_ || state_ != exited; }
 
-    State state() const { return state_; }
+    State state() const;
     static const char* stateName(State state);
 
-    // The realtime protocol while the session has one.
-    RyStoreProtocol::RealtimeProtocol* realtimeProtocol() const { return realtime.get(); }
-    // Host camera indices; position p is the client's camera p.
+    // The running mode, or null between modes.
+    SessionMode* mode() const { return mode_.get(); }
+    // Whether serving the session while its connection is quiet would change nothing.
+    bool waitsForClient() const;
+
+    // Host camera indices; position p is the client's camera p. A mode may narrow them (the
+    // cameras a client asked for by name).
+    LuDArray<int>& cameras() { return cameras_; }
     const LuDArray<int>& cameras() const { return cameras_; }
+    RyStoreProtocol::ClientConfiguration& clientConfiguration() { return clientConfig; }
     const RyStoreProtocol::ClientConfiguration& clientConfiguration() const { return clientConfig; }
     NonBlockingSocket& socket() { return bufferedSocket; }
     RySocketInterface& connection() { return connection_; }
+    SessionServices& services() { return services_; }
 
     // A status message framed for the running stream; a session that streams nothing drops it,
     // which counts as success.
@@ -69,26 +72,17 @@ private:
     // One step; true when it made progress.
     bool step();
     bool waitForCommand();
-    bool runRealtime();
-    bool runConfigure();
-    bool runCommandExchange();
+    void startModeFor(uint8_t command);
+    bool runMode();
     bool waitForClientToClose();
     bool reportUnknownState();
 
-    void startRealtime();
-    void startConfigure();
-    void refuseAcquire();
-    void refuseLiveFeatures();
-    void closeAfterUnknownCommand(uint8_t command);
-
     RySocketInterface& connection_;
     NonBlockingSocket bufferedSocket;
-    RyStoreProtocol::JSonReceiver messageReceiver;
-    std::unique_ptr<RyStoreProtocol::RealtimeProtocol> realtime;
+    SessionServices& services_;
+    // The session's own state while no mode runs.
     State state_ = waiting_for_command;
-    Impl& handler;
-    std::unique_ptr<RyStoreConfigureHandlerBase::HandleConfigurationRequestTask> configureTask;
     LuDArray<int> cameras_;
     RyStoreProtocol::ClientConfiguration clientConfig;
-    RealtimeMessageHandler messageHandler;
+    std::unique_ptr<SessionMode> mode_;
 };

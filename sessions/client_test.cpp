@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sessions/handler_record.h"
+#include "sessions/session_services.h"
 #include "sessions/session_test_support.h"
 #include "toolkit/diagnostics.h"
 
@@ -86,8 +86,7 @@ TEST(ClientSession, HalfSentCommandLengthHoldsOnlyItsOwnSession) {
 
 TEST(ClientSession, ConnectionThatCannotBeMadeNonBlockingIsNeverServed) {
     FakeConfigure configure;
-    RyStoreMultiClientHandlerBase::Impl record;
-    record.configureHandler = &configure;
+    SessionServices record(configure, testModes());
     auto script = std::make_shared<ScriptedConnection::Record>();
     script->modeFails = true;
     script->incoming = "a";

@@ -15,6 +15,8 @@
 
 class RyStoreConfigureHandlerBase;
 class RySocketInterface;
+class SessionModeTable;
+struct SessionConnection;
 
 // The part of the handler that sessions and the server core see; the derived class decides
 // where connections come from and which clock the session writers use.
@@ -47,7 +49,8 @@ public:
     // The host side of acquisitions; its operations arrive with the acquisition sessions.
     class AcquireHandler;
 
-    explicit RyStoreMultiClientHandlerBase(RyStoreConfigureHandlerBase& configure);
+    // Sessions start the modes of the table. Neither is owned; both must outlive the handler.
+    RyStoreMultiClientHandlerBase(RyStoreConfigureHandlerBase& configure, const SessionModeTable& modes);
     // Closes and deletes every session's connection.
     ~RyStoreMultiClientHandlerBase() override;
     RyStoreMultiClientHandlerBase(const RyStoreMultiClientHandlerBase&) = delete;
@@ -106,15 +109,22 @@ protected:
     void listeningDescriptorsChanged();
 
 private:
+    // The event loop (multi_client_handler.cpp).
     void pollConnections();
     void serveSessions();
     void serve(Client& client);
+    void removeFinishedSessions();
     // Queues the session for the next poll when serving it then could change anything.
     void noteServiceNeeded(Client& client);
+    void markDue(SessionConnection& record);
+    bool needsService(SessionConnection& record);
+
+    // Realtime aggregation and fan-out (realtime_fanout.cpp).
+    // False when the session must wait for the host's frames before it is processed.
+    bool admitRealtimeClient(Client& client);
     void noteReadyRealtimeClient(Client& client);
     void startRealtime();
     void stopRealtimeIfIdle();
-    void removeFinishedSessions();
     void announceWantedCameras();
 
     std::unique_ptr<Impl> impl;
@@ -124,7 +134,7 @@ private:
 // session writers with a clock started at construction.
 class RyStoreMultiClientHandler : public RyStoreMultiClientHandlerBase {
 public:
-    explicit RyStoreMultiClientHandler(RyStoreConfigureHandlerBase& configure);
+    RyStoreMultiClientHandler(RyStoreConfigureHandlerBase& configure, const SessionModeTable& modes);
 
     // At most one connection per readable listening descriptor per poll.
     void acceptConnections() override;

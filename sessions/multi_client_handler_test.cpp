@@ -28,7 +28,7 @@ std::string frameBytes(const CountingFrame& frame, bool compact, bool timecodes)
 
 TEST(MultiClientHandler, AcceptsOneConnectionPerListeningSocketPerPoll) {
     FakeConfigure configure;
-    RyStoreMultiClientHandler handler(configure);
+    RyStoreMultiClientHandler handler(configure, testModes());
     Listener first;
     Listener second;
     handler.addListeningSocket(first.descriptor);
@@ -317,7 +317,7 @@ TEST(MultiClientHandler, ReusedDescriptorStaysWatchedWhenTheAbortedSessionGoes) 
 // Stopping and restarting to listen usually gives the new listening socket the old number.
 TEST(MultiClientHandler, NewListenerWithTheOldNumberIsWatched) {
     FakeConfigure configure;
-    RyStoreMultiClientHandler handler(configure);
+    RyStoreMultiClientHandler handler(configure, testModes());
     auto old = std::make_unique<Listener>();
     int number = old->descriptor;
     handler.addListeningSocket(number);
@@ -345,7 +345,7 @@ TEST(MultiClientHandler, LiveFeatureSelectionsAreReferenceCounted) {
         }
     } host;
     FakeConfigure configure;
-    RyStoreMultiClientHandler handler(configure);
+    RyStoreMultiClientHandler handler(configure, testModes());
     handler.setLiveFeatHandler(&host);
     handler.setFeatureCamera(3, true);
     handler.setFeatureCamera(3, true);

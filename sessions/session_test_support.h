@@ -18,7 +18,11 @@
 #include "net/test_sockets.h"
 #include "protocol/configure/configure_handler.h"
 #include "protocol/common/test_config.h"
+#include "sessions/command_mode.h"
+#include "sessions/configure_mode.h"
+#include "sessions/mode_table.h"
 #include "sessions/multi_client_handler.h"
+#include "sessions/realtime_mode.h"
 
 namespace session_test {
 
@@ -240,12 +244,25 @@ inline void pollTimes(RyStoreMultiClientHandlerBase& handler, int times) {
     for (int i = 0; i < times; ++i) handler.process();
 }
 
+// The modes these tests serve: realtime, configure and the command exchange; live features
+// and acquisitions refused as by a server without them.
+inline const SessionModeTable& testModes() {
+    static const SessionModeTable modes{
+        {'R', startMode<RealtimeMode>, nullptr},
+        {'f', nullptr, SessionRefusals::liveFeaturesUnsupported},
+        {'a', nullptr, SessionRefusals::acquisitionUnsupported},
+        {'c', startMode<ConfigureMode>, nullptr},
+        {'C', startMode<CommandExchangeMode>, nullptr},
+    };
+    return modes;
+}
+
 // A handler listening on its own loopback port, with a recording realtime host.
 struct Rig {
     FakeConfigure configure;
     RecordingRealtime realtime;
     Listener listener;
-    RyStoreMultiClientHandler handler{configure};
+    RyStoreMultiClientHandler handler{configure, testModes()};
 
     explicit Rig(bool withRealtime = true) {
         if (withRealtime) handler.setRealtimeHandler(&realtime);

@@ -1,24 +1,23 @@
 #pragma once
-// The object behind every exported operation of store::Server: it owns the listening socket,
-// the multi-client handler with every client session, and the adapters through which the
-// protocols reach the host. checkForEvent() is its event pump.
-#include <frameyard/server.h>
-
+// The server behind a public server class: it owns the listening socket, the multi-client
+// handler with every client session, and the adapters through which the protocols reach the
+// host; checkForEvent() is its event pump. It reaches the host only through the host interface,
+// so that every public class is a thin forwarder onto the same core.
 #include <memory>
 
 #include "net/tcp_socket.h"
-#include "protocol/frames/glob_interfaces.h"
 #include "protocol/common/records.h"
+#include "protocol/frames/glob_interfaces.h"
+#include "server/host_interface.h"
 #include "toolkit/lu_array.h"
 #include "toolkit/lu_str.h"
 
 class RyStoreMultiClientHandler;
+class SessionModeTable;
 
 namespace store {
 
-// Hidden explicitly: a nested class takes the visibility of the exported class around it, and
-// nothing of the implementation may leave the library.
-class __attribute__((visibility("hidden"))) Server::Impl {
+class ServerCore {
 public:
     // The host adapters (host_adapters.h, glob_frame.h).
     class Config;
@@ -26,15 +25,15 @@ public:
     class RealtimeModeHandler;
     class LivefeatModeHandler;
     class CameraInfo;
-    class GlobFrame;
     class MaskInfo;
 
     static constexpr int defaultListenPort = 4000;
 
-    explicit Impl(Server* host);
-    ~Impl();
-    Impl(const Impl&) = delete;
-    Impl& operator=(const Impl&) = delete;
+    // Clients may start the modes of the table. Neither is owned; both outlive the core.
+    ServerCore(HostInterface& host, const SessionModeTable& modes);
+    ~ServerCore();
+    ServerCore(const ServerCore&) = delete;
+    ServerCore& operator=(const ServerCore&) = delete;
 
     void setListenPort(int port) { listenPort = port; }
     bool startListening();
@@ -50,7 +49,7 @@ public:
     void cameraRectangularMasksChanged(int camera);
 
     // For the adapters.
-    Server& hostObject() { return *host; }
+    HostInterface& hostObject() { return host; }
     Config& configAdapter() { return *config; }
     RyStoreMultiClientHandler& clientHandlerObject() { return *clientHandler; }
     // Cameras some live-feature client has selected: ascending, no duplicates.
@@ -62,15 +61,16 @@ public:
     void broadcastRectangularMasks();
 
 private:
+    class ImageHandOver;
+
     bool failListening();
     void distributeFrame();
     void distributeImages();
-    void offerImage(int camera);
     void handImageToClients(int camera, const RyStoreProtocol::SegmentListInterface& segments,
                             const RyStoreProtocol::ImageView* image, const RyStoreProtocol::Timecode* timecode);
 
     LuTcpSocket listener;
-    Server* host;
+    HostInterface& host;
     std::unique_ptr<ConfigureHandler> configureHandler;
     std::unique_ptr<Config> config;
     std::unique_ptr<RyStoreMultiClientHandler> clientHandler;

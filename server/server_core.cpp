@@ -1,0 +1,187 @@
+#include "server/server_core.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "server/glob_frame.h"
+#include "server/host_adapters.h"
+#include "sessions/multi_client_handler.h"
+#include "toolkit/error_list.h"
+
+namespace store {
+
+ServerCore::ServerCore(HostInterface& host, const SessionModeTable& modes)
+    : host(host),
+      configureHandler(new ConfigureHandler(*this)),
+      config(new Config(*this)),
+      clientHandler(new RyStoreMultiClientHandler(*configureHandler, modes)),
+      realtimeHandler(new RealtimeModeHandler(host)),
+      livefeatHandler(new LivefeatModeHandler(host, featuresWanted)),
+      frameCopy(new GlobFrame) {
+    // The live-feature adapter stays unattached until the handler runs live-feature sessions;
+    // until then an 'f' client is refused as by a server without live features.
+    clientHandler->setRealtimeHandler(realtimeHandler.get());
+}
+
+ServerCore::~ServerCore() {
+    // This runs from the public class's destructor, when the host's own part of the object is
+    // already gone: no session that ends now may reach a host callback, so the mode adapters
+    // go first.
+    clientHandler->setRealtimeHandler(nullptr);
+    clientHandler->setLiveFeatHandler(nullptr);
+    featuresWanted.clear();
+    cameraIndices.clear();
+    clientHandler.reset();
+    config.reset();
+    configureHandler.reset();
+    listener.closeIfValid();
+}
+
+// ---- listening
+
+bool ServerCore::startListening() {
+    if (isListening()) {
+        host.reportWarning("Already listening.");
+        return true;
+    }
+    LuExceptionHandler& errors = LuExceptionHandler::processWide();
+    errors.clear();
+    if (!listener.create()) return failListening();
+    if (listenPort < 0 || listenPort > 65535) {
+        // Cut to 16 bits the port would silently become another one.
+        LuExceptionHandler::addError("Error binding socket: %s", std::strerror(EINVAL));
+        return failListening();
+    }
+    listener.bind(static_cast<uint16_t>(listenPort));
+    if (errors.hasError()) return failListening();
+    listener.listen();
+    if (errors.hasError()) return failListening();
+    // Accepting happens only after the poll found a connection waiting, but one reset in
+    // between must not leave the host blocked in accept(). Without the flag the readiness
+    // test alone still guards, so a failure here is no reason to give up the listener.
+    listener.setNonBlocking(true);
+    errors.clear();
+    clientHandler->addListeningSocket(listener.descriptor());
+    return true;
+}
+
+// The socket of a failed attempt is closed, so that the next startListening() tries afresh
+// instead of taking the half-made socket for a listening one.
+bool ServerCore::failListening() {
+    const LuErrorEntry* newest = LuExceptionHandler::processWide().newest();
+    std::string message = newest ? newest->message().str() : std::string();
+    listener.closeIfValid();
+    host.reportError(message);
+    return false;
+}
+
+void ServerCore::stopListening() {
+    if (!isListening()) {
+        host.reportWarning("Not listening.");
+        return;
+    }
+    clientHandler->clearListeningSockets();
+    listener.close();
+}
+
+unsigned int ServerCore::clientCount() const { return clientHandler->clientCount(); }
+
+// ---- the event pump
+
+void ServerCore::checkForEvent() {
+    clientHandler->process();
+    distributeFrame();
+    distributeImages();
+}
+
+void ServerCore::distributeFrame() {
+    if (!clientHandler->isRealtimeActive() || !host.frameAvailable()) return;
+    // A deep copy: the host may reuse its buffers as soon as it has handed the frame over, and
+    // one copy serves every client through per-client views.
+    RyStoreProtocol::Timecode timecode{};
+    if (!host.copyCurrentFrame(*frameCopy, timecode)) return;
+    // Masks of every camera, also those no client watches.
+    LuDArray<LuDArray<RyCircularMask>> masks = configureHandler->circularMasks();
+    MaskInfo maskView(masks);
+    clientHandler->distributeFrame(*frameCopy, timecode, maskView);
+}
+
+// Hands one camera's image to the clients while the host's buffers are valid.
+class ServerCore::ImageHandOver final : public HostInterface::ImageReceiver {
+public:
+    ImageHandOver(ServerCore& core, int camera) : core(core), camera(camera) {}
+
+    void receive(const HostInterface::CameraImage& image) override {
+        static const EmptySegments none;
+        RyStoreProtocol::ImageView view;
+        bool hasPixels = image.pixels != nullptr;
+        if (hasPixels) {
+            view.width = core.host.cameraImageWidth(camera);
+            view.height = core.host.cameraImageHeight(camera);
+            view.pixels = image.pixels;
+            // Pixels are read width x height bytes far: a buffer shorter than that is not sent.
+            size_t needed = view.width > 0 && view.height > 0 ? size_t(view.width) * size_t(view.height) : 0;
+            if (image.pixelCount < needed) hasPixels = false;
+        }
+        RyStoreProtocol::Timecode timecode{};
+        if (image.timecode)
+            for (size_t i = 0; i < timecode.size(); ++i) timecode[i] = static_cast<uint32_t>(image.timecode[i]);
+        core.handImageToClients(camera, image.segments ? *image.segments : none, hasPixels ? &view : nullptr,
+                                image.timecode ? &timecode : nullptr);
+    }
+
+private:
+    struct EmptySegments final : RyStoreProtocol::SegmentListInterface {
+        int segmentCount() const override { return 0; }
+        unsigned int value1(int) const override { return 0; }
+        unsigned int value2(int) const override { return 0; }
+        unsigned int value3(int) const override { return 0; }
+    };
+
+    ServerCore& core;
+    int camera;
+};
+
+void ServerCore::distributeImages() {
+    // A copy: sessions may change the selection while images are handed out.
+    LuDArray<int> cameras = featuresWanted;
+    for (int camera : cameras) {
+        if (!host.cameraImageAvailable(camera)) continue;
+        ImageHandOver handOver(*this, camera);
+        host.takeCameraImage(camera, handOver);
+        host.releaseCameraImage(camera);
+    }
+}
+
+void ServerCore::handImageToClients(int, const RyStoreProtocol::SegmentListInterface&,
+                                      const RyStoreProtocol::ImageView*, const RyStoreProtocol::Timecode*) {
+    // Live-feature sessions come with their own work; until the handler runs them no client
+    // can select a camera, featuresWanted stays empty and no image reaches this point.
+}
+
+// ---- notifications
+
+void ServerCore::setFrameRate(float rate) { clientHandler->rateChanged(RyStoreProtocol::frameRateKind, rate); }
+
+void ServerCore::setTimecodeRate(float rate) {
+    clientHandler->rateChanged(RyStoreProtocol::timecodeRateKind, rate);
+}
+
+void ServerCore::cameraSettingChanged(int camera) {
+    for (const HostInterface::NumberSetting& setting : host.cameraNumberSettings(camera))
+        announceSetting(camera, toLuStr(setting.name), setting.value);
+}
+
+void ServerCore::cameraThresholdChanged(int camera) {
+    announceSetting(camera, "_threshold", host.cameraThreshold(camera));
+}
+
+void ServerCore::cameraRectangularMasksChanged(int) { broadcastRectangularMasks(); }
+
+void ServerCore::announceSetting(int camera, const LuStr& name, double value) {
+    clientHandler->announceSettingChanged(camera, name, value);
+}
+
+void ServerCore::broadcastRectangularMasks() { clientHandler->broadcastRectangularMasks(config->rectangularMasks()); }
+
+}  // namespace store

@@ -1,0 +1,51 @@
+#include "sessions/command_mode.h"
+
+#include "protocol/command/command_channel.h"
+#include "protocol/configure/configure_handler.h"
+#include "sessions/session_services.h"
+#include "toolkit/diagnostics.h"
+
+using Client = RyStoreMultiClientHandlerBase::Client;
+
+CommandExchangeMode::CommandExchangeMode(Client& session) : session(session), receiver(session.socket()) {}
+
+bool CommandExchangeMode::start() {
+    receiver.reset();
+    return true;
+}
+
+Client::State CommandExchangeMode::state() const {
+    return waitingForCameras ? Client::waiting_for_available_cameras : Client::waiting_for_client_config;
+}
+
+bool CommandExchangeMode::step() {
+    if (waitingForCameras || !session.socket().hasInput()) return false;
+    receiver.process();
+    if (!receiver.isDone()) return false;
+    const LuStr& text = receiver.message();
+    if (text.isNull()) {
+        next_ = Next::exit;
+        return false;
+    }
+    reply(text);
+    return true;
+}
+
+void CommandExchangeMode::reply(const LuStr& command) {
+    SessionServices& services = session.services();
+    NonBlockingSocket& socket = session.socket();
+    if (!services.configureHandler().supportsClientConfig()) {
+        fy::diagnostic("Got client config request without support.\n");
+        RyStoreProtocol::sendCommandReply(socket, RyStoreProtocol::errorReply("unsupported"));
+        next_ = Next::readNextCommand;
+        return;
+    }
+    RyStoreProtocol::CommandReply reply =
+        RyStoreProtocol::dispatchClientCommand(command, services.config(), session.clientConfiguration(), true,
+                                               session.connection().getPeerName(), session.connection().getSockPort());
+    RyStoreProtocol::sendCommandReply(socket, reply.text);
+    if (reply.waitForAvailableCameras)
+        waitingForCameras = true;
+    else
+        next_ = Next::readNextCommand;
+}
