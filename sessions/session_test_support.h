@@ -18,6 +18,7 @@
 #include "net/test_sockets.h"
 #include "protocol/configure/configure_handler.h"
 #include "protocol/common/test_config.h"
+#include "sessions/acquire_mode.h"
 #include "sessions/command_mode.h"
 #include "sessions/configure_mode.h"
 #include "sessions/mode_table.h"
@@ -244,13 +245,13 @@ inline void pollTimes(RyStoreMultiClientHandlerBase& handler, int times) {
     for (int i = 0; i < times; ++i) handler.process();
 }
 
-// The modes these tests serve: realtime, configure and the command exchange; live features
-// and acquisitions refused as by a server without them.
+// The modes these tests serve: realtime, acquisition, configure and the command exchange;
+// live features refused as by a server without them.
 inline const SessionModeTable& testModes() {
     static const SessionModeTable modes{
         {'R', startMode<RealtimeMode>, nullptr},
         {'f', nullptr, SessionRefusals::liveFeaturesUnsupported},
-        {'a', nullptr, SessionRefusals::acquisitionUnsupported},
+        {'a', startMode<AcquireMode>, nullptr},
         {'c', startMode<ConfigureMode>, nullptr},
         {'C', startMode<CommandExchangeMode>, nullptr},
     };

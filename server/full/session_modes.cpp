@@ -1,5 +1,6 @@
 // The first bytes libframeyard serves.
 #include "server/full/host_forwarder.h"
+#include "sessions/acquire_mode.h"
 #include "sessions/command_mode.h"
 #include "sessions/configure_mode.h"
 #include "sessions/mode_table.h"
@@ -11,7 +12,7 @@ const SessionModeTable& fullServerModes() {
     static const SessionModeTable modes{
         {'R', startMode<RealtimeMode>, nullptr},
         {'f', nullptr, SessionRefusals::liveFeaturesUnsupported},
-        {'a', nullptr, SessionRefusals::acquisitionUnsupported},
+        {'a', startMode<AcquireMode>, nullptr},
         {'c', startMode<ConfigureMode>, nullptr},
         {'C', startMode<CommandExchangeMode>, nullptr},
     };
