@@ -24,6 +24,12 @@ bool readFlag(Connection& connection, const char* what) {
 
 }  // namespace
 
+uint16_t progressValue(uint32_t recorded, uint32_t requested) {
+    if (requested == 0) return 0;
+    float value = float(recorded) / float(requested) * 65535.0f;
+    return static_cast<uint16_t>(std::clamp(value, 0.0f, 65535.0f));
+}
+
 void appendWantedList(std::vector<uint8_t>& out, uint32_t fields) {
     while (fields > 0) {
         uint16_t run = static_cast<uint16_t>(std::min<uint32_t>(fields, 0xFFFF));
@@ -84,13 +90,14 @@ void AcquireSession::start() { connection.sendByte('S'); }
 void AcquireSession::stop() { connection.sendByte('s'); }
 
 // A progress record and the first field record both may start with u16 0: with a start field
-// id of 0 the first field is numbered 0. The word after a progress record's 0 is the recorded
-// count, which grows and stays within the request; after a field number come 't' or the flags
-// '0'/'1', which read as a word of at least 0x3030.
+// id of 0 the first field is numbered 0. A progress record goes on with the recorded count,
+// which grows and stays within the request, and the progress value the server computes from
+// it; a field record with 't' or its flags, which would have to make up both by chance.
 bool AcquireSession::isProgressRecord() {
     if (request.startFieldId != 0) return true;
     uint32_t count = connection.peekU16();
-    return count > recorded && count <= request.fields;
+    if (count <= recorded || count > request.fields) return false;
+    return connection.peekU16(2) == progressValue(count, request.fields);
 }
 
 AcquireSession::Event AcquireSession::next(int waitMs, AcquireProgress& progress) {

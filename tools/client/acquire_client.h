@@ -25,6 +25,9 @@ std::vector<uint8_t> encodeAcquireRequest(const AcquireRequest& request);
 // A frame list of `fields` wanted fields, as runs of at most 65535, ended by 0xFFFF.
 void appendWantedList(std::vector<uint8_t>& out, uint32_t fields);
 
+// The progress value a server reports for `recorded` of `requested` fields.
+uint16_t progressValue(uint32_t recorded, uint32_t requested);
+
 struct AcquireProgress {
     uint16_t fieldNumber = 0;  // start field id + fields recorded
     uint16_t value = 0;        // fields recorded / fields requested x 65535

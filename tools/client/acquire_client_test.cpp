@@ -129,5 +129,38 @@ TEST(AcquireSession, FieldNumbersThatLookLikeOtherRecords) {
     }
 }
 
+TEST(AcquireSession, FieldZeroWithATimecodeIsNotTakenForProgress) {
+    // Field 0's timecode 't' 0 ... reads like a recorded count of 0x7400, which a request of
+    // 100000 fields could reach; its progress value tells the two apart.
+    ScriptedServer server([&](int fd) {
+        readBytes(fd, 2 + 2 + 10 + 2);
+        writeBytes(fd, words({1}));
+        readBytes(fd, 3);
+        writeBytes(fd, {'R'});
+        readBytes(fd, 1);
+        writeBytes(fd, words({0, 2, progressValue(2, 100000), 0}) + std::vector<uint8_t>{'t', 0, 1, 2, 3, '0', '0'} +
+                           words({1}) + std::vector<uint8_t>{'0', '0'} + words({0xFFFF}));
+        readBytes(fd, 1);
+    });
+    Connection connection(server.endpoint());
+    AcquireRequest asked;
+    asked.fields = 100000;
+    AcquireSession session(connection, asked);
+    ASSERT_EQ(session.open(), 1);
+    session.sendCameraValues({});
+    ASSERT_TRUE(session.waitReady(2000));
+    session.start();
+    AcquireProgress progress;
+    ASSERT_EQ(session.next(2000, progress), AcquireSession::Event::progress);
+    EXPECT_EQ(session.recordedFields(), 2u);
+    ASSERT_EQ(session.next(2000, progress), AcquireSession::Event::data);
+    auto field = session.nextField();
+    ASSERT_TRUE(field);
+    EXPECT_EQ(field->timecode, (std::array<uint8_t, 4>{0, 1, 2, 3}));
+    ASSERT_TRUE(session.nextField());
+    EXPECT_FALSE(session.nextField());
+    EXPECT_EQ(progressValue(5, 10), 0x7FFF);
+}
+
 }  // namespace
 }  // namespace fyclient
