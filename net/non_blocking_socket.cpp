@@ -9,9 +9,15 @@ NonBlockingSocket::NonBlockingSocket(RySocketInterface& inner, RyStoreProtocol::
     : inner_(inner), writer_(inner, clock), pollInner_(pollInner) {}
 
 bool NonBlockingSocket::hasInput() {
-    if (writer_.flush() < 0) outputFailed_ = true;
-    if (pollInner_ || outputFailed_) drainInput();
+    flushOutput();
+    if (pollInner_) drainInput();
     return input_.hasInput();
+}
+
+bool NonBlockingSocket::flushOutput() {
+    if (!outputFailed_ && writer_.flush() < 0) outputFailed_ = true;
+    if (outputFailed_) drainInput();
+    return !outputFailed_;
 }
 
 int NonBlockingSocket::read(void* buffer, size_t length) {

@@ -8,6 +8,7 @@
 // The handler must then stop polling the inner descriptor (outputFailed()): an aborted
 // connection's descriptor is already closed.
 #include <cstddef>
+#include <cstdint>
 
 #include "net/clock.h"
 #include "net/input_buffer.h"
@@ -48,6 +49,11 @@ public:
     bool outputFailed() const { return outputFailed_; }
     // A line written to the diagnostic stream whenever a write fails; null (the default) for none.
     void setWriteFailureNotice(const char* text) { writeFailureNotice_ = text; }
+    // Sends what the writer has queued; false once the output has failed (the end of the
+    // connection then shows up as input, as after a failed write).
+    bool flushOutput();
+    // Bytes written but not yet taken by the client: producers of long answers pace on it.
+    uint64_t pendingOutput() const { return writer_.pendingBytes(); }
 
 private:
     RySocketInterface& inner_;

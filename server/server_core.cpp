@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "server/acquire_adapter.h"
 #include "server/glob_frame.h"
 #include "server/host_adapters.h"
 #include "sessions/multi_client_handler.h"
@@ -17,9 +18,11 @@ ServerCore::ServerCore(HostInterface& host, const SessionModeTable& modes)
       clientHandler(new RyStoreMultiClientHandler(*configureHandler, modes)),
       realtimeHandler(new RealtimeModeHandler(host)),
       livefeatHandler(new LivefeatModeHandler(host, featuresWanted)),
+      acquireHandler(new AcquireModeHandler(host)),
       frameCopy(new GlobFrame) {
     clientHandler->setRealtimeHandler(realtimeHandler.get());
     clientHandler->setLiveFeatHandler(livefeatHandler.get());
+    clientHandler->setAcquireHandler(acquireHandler.get());
 }
 
 ServerCore::~ServerCore() {
@@ -28,6 +31,7 @@ ServerCore::~ServerCore() {
     // go first.
     clientHandler->setRealtimeHandler(nullptr);
     clientHandler->setLiveFeatHandler(nullptr);
+    clientHandler->setAcquireHandler(nullptr);
     featuresWanted.clear();
     cameraIndices.clear();
     clientHandler.reset();

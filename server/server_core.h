@@ -24,6 +24,7 @@ public:
     class ConfigureHandler;
     class RealtimeModeHandler;
     class LivefeatModeHandler;
+    class AcquireModeHandler;
     class CameraInfo;
     class MaskInfo;
 
@@ -76,6 +77,7 @@ private:
     std::unique_ptr<RyStoreMultiClientHandler> clientHandler;
     std::unique_ptr<RealtimeModeHandler> realtimeHandler;
     std::unique_ptr<LivefeatModeHandler> livefeatHandler;
+    std::unique_ptr<AcquireModeHandler> acquireHandler;
     // The latest host frame, kept so that its storage serves the next frame too.
     std::unique_ptr<GlobFrame> frameCopy;
     LuDArray<int> featuresWanted;

@@ -46,8 +46,9 @@ public:
         ~LiveFeatHandler() = default;
     };
 
-    // The host side of acquisitions; its operations arrive with the acquisition sessions.
+    // The host side of acquisitions and the request it is handed (sessions/acquire_request.h).
     class AcquireHandler;
+    struct AcquireRequest;
 
     // Sessions start the modes of the table. Neither is owned; both must outlive the handler.
     RyStoreMultiClientHandlerBase(RyStoreConfigureHandlerBase& configure, const SessionModeTable& modes);

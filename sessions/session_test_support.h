@@ -18,6 +18,7 @@
 #include "net/test_sockets.h"
 #include "protocol/configure/configure_handler.h"
 #include "protocol/common/test_config.h"
+#include "sessions/acquire_mode.h"
 #include "sessions/command_mode.h"
 #include "sessions/configure_mode.h"
 #include "sessions/mode_table.h"
@@ -128,19 +129,26 @@ public:
         bool failWrites = false;
         bool closed = false;
         bool deleted = false;
+        bool peerClosed = false;  // reads fail once `incoming` runs out
+        std::string written;
     };
 
     explicit ScriptedConnection(std::shared_ptr<Record> record) : record(std::move(record)) {}
     ~ScriptedConnection() override { record->deleted = true; }
 
-    bool hasInput() override { return !record->incoming.empty(); }
+    bool hasInput() override { return !record->incoming.empty() || record->peerClosed; }
     int read(void* buffer, size_t length) override {
+        if (record->incoming.empty() && record->peerClosed) return -1;
         size_t n = std::min(length, record->incoming.size());
         std::memcpy(buffer, record->incoming.data(), n);
         record->incoming.erase(0, n);
         return static_cast<int>(n);
     }
-    int write(const void*, size_t length) override { return record->failWrites ? -1 : static_cast<int>(length); }
+    int write(const void* data, size_t length) override {
+        if (record->failWrites) return -1;
+        record->written.append(static_cast<const char*>(data), length);
+        return static_cast<int>(length);
+    }
     void close() override { record->closed = true; }
     bool isOpen() const override { return !record->closed; }
     void setNonBlocking(bool on) override { nonBlocking = on && !record->modeFails; }
@@ -244,13 +252,13 @@ inline void pollTimes(RyStoreMultiClientHandlerBase& handler, int times) {
     for (int i = 0; i < times; ++i) handler.process();
 }
 
-// The modes these tests serve: realtime, configure and the command exchange; live features
-// and acquisitions refused as by a server without them.
+// The modes these tests serve: realtime, acquisition, configure and the command exchange;
+// live features refused as by a server without them.
 inline const SessionModeTable& testModes() {
     static const SessionModeTable modes{
         {'R', startMode<RealtimeMode>, nullptr},
         {'f', nullptr, SessionRefusals::liveFeaturesUnsupported},
-        {'a', nullptr, SessionRefusals::acquisitionUnsupported},
+        {'a', startMode<AcquireMode>, nullptr},
         {'c', startMode<ConfigureMode>, nullptr},
         {'C', startMode<CommandExchangeMode>, nullptr},
     };

@@ -205,14 +205,14 @@ void TestHost::setAcquireRequest(int acquisition, const std::vector<AcquireFrame
 
 bool TestHost::acquireReady(int acquisition) {
     record("acquireReady", str(acquisition));
-    return true;
+    return this->acquisition.ready;
 }
 
 void TestHost::acquireGo(int acquisition) { record("acquireGo", str(acquisition)); }
 
 bool TestHost::acquireFieldReady(int acquisition) {
     record("acquireFieldReady", str(acquisition));
-    return true;
+    return this->acquisition.fieldReady;
 }
 
 void TestHost::startAcquireRecording(int acquisition) { record("startAcquireRecording", str(acquisition)); }
@@ -221,42 +221,45 @@ void TestHost::stopAcquireRecording(int acquisition) { record("stopAcquireRecord
 
 bool TestHost::acquireRecordingFinished(int acquisition) {
     record("acquireRecordingFinished", str(acquisition));
-    return true;
+    return this->acquisition.finished;
 }
 
 int TestHost::acquiredFrameCount(int acquisition) {
     record("acquiredFrameCount", str(acquisition));
-    return 0;
+    return this->acquisition.recorded;
 }
 
 bool TestHost::acquiredTimecodeAvailable(int acquisition, int field) {
     record("acquiredTimecodeAvailable", join({str(acquisition), str(field)}));
-    return false;
+    return this->acquisition.timecodes && recordedField(field);
 }
 
 bool TestHost::acquiredImageAvailable(int acquisition, int field) {
     record("acquiredImageAvailable", join({str(acquisition), str(field)}));
-    return false;
+    return this->acquisition.images && recordedField(field);
 }
 
 bool TestHost::acquiredGlobsAvailable(int acquisition, int field) {
     record("acquiredGlobsAvailable", join({str(acquisition), str(field)}));
-    return false;
+    return this->acquisition.globs && recordedField(field);
 }
 
 store::Server::Timecode TestHost::acquiredTimecode(int acquisition, int field) {
     record("acquiredTimecode", join({str(acquisition), str(field)}));
-    return Timecode{{0, 0, 0, 0}};
+    return Timecode{{field, 1, 2, 3}};
 }
 
 store::Server::AcquiredImage TestHost::acquiredImage(int acquisition, int field, int camera) {
     record("acquiredImage", join({str(acquisition), str(field), str(camera)}));
-    return AcquiredImage{0, 0, nullptr};
+    const AcquisitionScript& script = this->acquisition;
+    acquiredPixels.resize(size_t(script.imageWidth) * size_t(script.imageHeight));
+    for (size_t i = 0; i < acquiredPixels.size(); ++i) acquiredPixels[i] = acquiredPixel(field, camera, i);
+    return AcquiredImage{script.imageWidth, script.imageHeight, acquiredPixels.data()};
 }
 
 std::vector<store::Server::Centroid> TestHost::acquiredCentroids(int acquisition, int field, int camera) {
     record("acquiredCentroids", join({str(acquisition), str(field), str(camera)}));
-    return {};
+    return this->acquisition.centroids;
 }
 
 void TestHost::endAcquire(int acquisition) { record("endAcquire", str(acquisition)); }

@@ -51,6 +51,24 @@ public:
     };
     std::map<int, std::deque<ScriptedImage>> images;
     bool acquire = false;
+    // The answers every acquisition gets. Fields below `recorded` have a timecode (field, 1,
+    // 2, 3) and, as set, images of imageWidth x imageHeight whose byte i of field f and camera
+    // c is acquiredPixel(f, c, i), and the same centroids for every camera.
+    struct AcquisitionScript {
+        bool ready = true;
+        bool fieldReady = true;
+        bool finished = true;
+        int recorded = 0;
+        bool timecodes = false;
+        bool images = false;
+        bool globs = false;
+        int imageWidth = 0;
+        int imageHeight = 0;
+        std::vector<Centroid> centroids;
+    } acquisition;
+    static unsigned char acquiredPixel(int field, int camera, size_t index) {
+        return static_cast<unsigned char>((size_t(field) * 7 + size_t(camera) * 3 + index) % 251);
+    }
 #endif
     // Called from inside the named callback after it was recorded (to act like a host that
     // reuses its buffers, or to look at the server from inside a callback).
@@ -119,6 +137,10 @@ public:
 
 private:
     void record(const std::string& name, const std::string& arguments = "");
+#ifndef FRAMEYARD_TEST_REALTIME_ONLY
+    bool recordedField(int field) const { return field >= 0 && field < acquisition.recorded; }
+    std::vector<unsigned char> acquiredPixels;
+#endif
     // The camera's entry of a per-camera script list, or the fallback beyond its end.
     template <class T>
     static T entry(const std::vector<T>& list, int camera, T fallback) {

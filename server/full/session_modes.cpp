@@ -1,5 +1,6 @@
 // The first bytes libframeyard serves.
 #include "server/full/host_forwarder.h"
+#include "sessions/acquire_mode.h"
 #include "sessions/command_mode.h"
 #include "sessions/configure_mode.h"
 #include "sessions/livefeat_mode.h"
@@ -12,7 +13,7 @@ const SessionModeTable& fullServerModes() {
     static const SessionModeTable modes{
         {'R', startMode<RealtimeMode>, nullptr},
         {'f', startMode<LiveFeatMode>, nullptr},
-        {'a', nullptr, SessionRefusals::acquisitionUnsupported},
+        {'a', startMode<AcquireMode>, nullptr},
         {'c', startMode<ConfigureMode>, nullptr},
         {'C', startMode<CommandExchangeMode>, nullptr},
     };

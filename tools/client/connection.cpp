@@ -183,6 +183,11 @@ uint8_t Connection::peekByte() {
     return buffer[readPos];
 }
 
+uint16_t Connection::peekU16(size_t offset) {
+    ensure(offset + 2);
+    return loadU16(buffer.data() + readPos + offset);
+}
+
 bool Connection::waitForInput(int waitMs) {
     if (buffer.size() > readPos || peerClosed) return true;
     fill(waitMs);

@@ -43,8 +43,9 @@ public:
     uint8_t receiveByte();
     uint16_t receiveU16();
     uint32_t receiveU32();
-    // The next byte without consuming it.
+    // The next byte, or the two at `offset` as a big-endian value, without consuming them.
     uint8_t peekByte();
+    uint16_t peekU16(size_t offset = 0);
 
     // Waits up to waitMs for unread input; true when bytes are buffered or the server closed
     // (the next receive then reports it). False on time-out or when a signal interrupted it.

@@ -25,6 +25,7 @@ int runLive(const fyclient::Endpoint& endpoint, const std::vector<std::string>& 
 int runThreshold(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runSetting(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runMasks(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
+int runAcquire(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runCommand(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runRecord(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);
 int runExport(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words);

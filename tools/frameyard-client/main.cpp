@@ -23,6 +23,7 @@ const char kGeneralUsage[] =
     "  threshold CAMERA VALUE          change a camera's threshold (0 to 255)\n"
     "  setting CAMERA NAME VALUE       change a camera's number setting\n"
     "  masks get|set|add-rect|delete-rect ...   circular and rectangular masks\n"
+    "  acquire --fields N [options]    record fields on the host and download them\n"
     "  command 'JSON' ['JSON' ...]     raw command exchanges on one connection\n"
     "  record --out FILE [options]     realtime frames written to a recording file\n"
     "  export FILE --csv OUT|--summary a recording as CSV rows or per-camera figures\n"
@@ -89,6 +90,19 @@ const std::vector<Subcommand> kSubcommands = {
      "  add-rect     adds a rectangular mask\n"
      "  delete-rect  deletes the rectangular mask at those coordinates\n",
      runMasks},
+    {"acquire",
+     "usage: frameyard-client acquire --fields N [--start ID] [--globs] [--images] [--steps K]\n"
+     "                                [--out DIR]\n"
+     "Asks the host to record N fields, arms it, starts the recording and shows its progress;\n"
+     "Ctrl-C stops the recording early. Then downloads every recorded field.\n"
+     "  --fields N   fields to record (1 to 16777216)\n"
+     "  --start ID   number of the first field (default 0)\n"
+     "  --globs      download the centroids (the default when --images is not given)\n"
+     "  --images     download the images\n"
+     "  --steps K    step the armed host K fields ahead before recording (default 0)\n"
+     "  --out DIR    write DIR/centroids.csv (field, timecode, camera, x, y, flags) and one PGM\n"
+     "               picture per field and camera, named fieldNUMBER_cameraC.pgm\n",
+     runAcquire},
     {"command",
      "usage: frameyard-client command 'JSON' ['JSON' ...]\n"
      "Sends each text as one command exchange on one connection and prints each reply.\n"
