@@ -518,8 +518,7 @@ RyStoreMultiClientHandler::RyStoreMultiClientHandler(RyStoreConfigureHandlerBase
 void RyStoreMultiClientHandler::acceptConnections() {
     for (int descriptor : listening) {
         if (!listeningReadable(descriptor)) continue;
-        int accepted = LuSocketAccept(descriptor);
-        if (accepted >= 0) addClient(new RySystemSocket(accepted));
+        acceptor.acceptPending(descriptor, [this](int accepted) { addClient(new RySystemSocket(accepted)); });
     }
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "net/clock.h"
+#include "net/connection_acceptor.h"
 #include "protocol/abstract_config.h"
 #include "protocol/glob_interfaces.h"
 #include "protocol/records.h"
@@ -126,7 +127,8 @@ class RyStoreMultiClientHandler : public RyStoreMultiClientHandlerBase {
 public:
     explicit RyStoreMultiClientHandler(RyStoreConfigureHandlerBase& configure);
 
-    // At most one connection per readable listening descriptor per poll.
+    // Every pending connection of each readable listening descriptor, up to
+    // LuConnectionAcceptor::maxPerPoll per descriptor and poll.
     void acceptConnections() override;
     RyStoreProtocol::AbstractClock& clock() override { return realClock; }
 
@@ -140,4 +142,5 @@ protected:
 private:
     LuDArray<int> listening;
     RyStoreProtocol::RealClock realClock;
+    LuConnectionAcceptor acceptor;
 };
