@@ -421,7 +421,7 @@ void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::Abstr
                                                    const RyStoreProtocol::Timecode& timecode,
                                                    const RyStoreProtocol::MaskInfo& masks) {
     // Clients that see the frame the same way get the same bytes, encoded once.
-    std::map<FrameView, std::vector<uint8_t>> encoded;
+    std::map<FrameView, LuSharedBytes> encoded;
     for (Client* client : impl->clients) {
         RyStoreProtocol::RealtimeProtocol* protocol = streamingProtocol(*client);
         if (protocol == nullptr) continue;
@@ -431,11 +431,11 @@ void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::Abstr
             if (found == encoded.end()) {
                 RyStoreProtocol::ClientGlobs globs(frame, client->cameras());
                 RyStoreProtocol::ClientMaskInfo clientMasks(masks, client->cameras());
-                std::vector<uint8_t> bytes = RyStoreProtocol::encodeRealtimeFrame(
-                    globs, timecode, clientMasks, view.compact, view.timecodes, view.tagged);
+                LuSharedBytes bytes(RyStoreProtocol::encodeRealtimeFrame(globs, timecode, clientMasks, view.compact,
+                                                                         view.timecodes, view.tagged));
                 found = encoded.emplace(std::move(view), std::move(bytes)).first;
             }
-            if (!protocol->sendEncodedFrame(found->second.data(), found->second.size())) {
+            if (!protocol->sendEncodedFrame(found->second)) {
                 fy::diagnostic("sendGlobs failed\n");
                 client->process();
             }
