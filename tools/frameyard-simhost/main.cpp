@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "tools/frameyard-simhost/process_stats.h"
 #include "tools/frameyard-simhost/sim_host.h"
 
 namespace {
@@ -19,6 +20,7 @@ struct Options {
     int port = 4000;
     double seconds = 0.0;
     bool quiet = false;
+    bool stats = false;
 };
 
 const char kUsage[] =
@@ -32,6 +34,9 @@ const char kUsage[] =
     "  --fps F        frames per second of the simulated cameras (default 100)\n"
     "  --seconds S    stop by itself after S seconds (default 0: run until interrupted)\n"
     "  --quiet        no status line every second\n"
+    "  --stats        a line every second with the host's open descriptors, resident memory and\n"
+    "                 its longest checkForEvent() call (and the longest that moved no frame)\n"
+    "  --time-of-day  timecodes give the time of day (UTC) and no frame is skipped\n"
     "  --help         this text\n";
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -63,8 +68,10 @@ Options parse(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
-        if (arg == "--quiet") {
-            options.quiet = true;
+        if (arg == "--quiet" || arg == "--stats" || arg == "--time-of-day") {
+            if (arg == "--quiet") options.quiet = true;
+            if (arg == "--stats") options.stats = true;
+            if (arg == "--time-of-day") options.host.timeOfDay = true;
             continue;
         }
         if (i + 1 >= argc) usageError(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument '" + arg + "'");
@@ -117,8 +124,12 @@ int main(int argc, char** argv) {
     double nextStatus = 1.0;
     uint64_t framesAtLastStatus = 0;
     const timespec pause{0, 1000000};   // 1 ms between passes of the main loop
+    simhost::CallTimer timer;
     while (!stopRequested) {
+        uint64_t framesBefore = host.framesServed();
+        timer.begin();
         host.checkForEvent();
+        timer.end(host.framesServed() != framesBefore);
         host.tick();
         double elapsed = secondsSince(start);
         if (options.seconds > 0 && elapsed >= options.seconds) break;
@@ -132,6 +143,14 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             }
             framesAtLastStatus = host.framesServed();
+            if (options.stats) {
+                std::printf("frameyard-simhost: stats t=%u descriptors=%d rss_kib=%ld longest_ms=%.3f "
+                            "longest_without_frame_ms=%.3f clients=%u\n",
+                            static_cast<unsigned>(elapsed), simhost::openDescriptors(), simhost::residentKib(),
+                            timer.longest() * 1e3, timer.longestWithoutFrame() * 1e3, host.clientCount());
+                std::fflush(stdout);
+            }
+            timer.reset();
         }
         nanosleep(&pause, nullptr);
     }

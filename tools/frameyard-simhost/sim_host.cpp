@@ -28,12 +28,21 @@ bool sameRectangle(const store::Server::RectangularMask& a, const store::Server:
            std::fabs(a.width - b.width) <= kMaskTolerance && std::fabs(a.height - b.height) <= kMaskTolerance;
 }
 
+// Now, or the last midnight (UTC) on the steady clock.
+std::chrono::steady_clock::time_point clockStart(bool timeOfDay) {
+    auto now = std::chrono::steady_clock::now();
+    if (!timeOfDay) return now;
+    auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    auto sinceMidnight = sinceEpoch - std::chrono::floor<std::chrono::days>(sinceEpoch);
+    return now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(sinceMidnight);
+}
+
 }  // namespace
 
 SimHost::SimHost(const HostOptions& options)
     : options(options),
       scene(options.cameras, options.width, options.height, options.blobs, options.fps),
-      start(std::chrono::steady_clock::now()),
+      start(clockStart(options.timeOfDay)),
       cams(static_cast<size_t>(options.cameras)) {
     for (size_t i = 0; i < cams.size(); ++i) cams[i].name = "cam" + std::to_string(i + 1);
 }
@@ -147,7 +156,7 @@ void SimHost::realtimeStarting() {}
 bool SimHost::frameAvailable() { return realtime && (!anyFrameServed || clockFrame() > lastServedFrame); }
 
 const store::Server::Frame* SimHost::currentFrame() {
-    uint64_t now = clockFrame();
+    uint64_t now = options.timeOfDay && anyFrameServed ? lastServedFrame + 1 : clockFrame();
     frame.centroids.assign(cams.size(), {});
     for (size_t c = 0; c < cams.size(); ++c) {
         for (const Blob& b : visibleBlobs(static_cast<int>(c), now)) frame.centroids[c].push_back({b.x, b.y});
@@ -160,7 +169,11 @@ const store::Server::Frame* SimHost::currentFrame() {
     return &frame;
 }
 
-void SimHost::startRealtime() { realtime = true; }
+void SimHost::startRealtime() {
+    realtime = true;
+    // Frames produced while nobody watched are not owed to anyone.
+    if (options.timeOfDay) anyFrameServed = false;
+}
 
 void SimHost::stopRealtime() { realtime = false; }
 

@@ -18,6 +18,10 @@ struct HostOptions {
     int height = 480;
     int blobs = 20;
     double fps = 100.0;
+    // Frames are numbered from midnight (UTC), so their timecodes read as the time of day and a
+    // client on this machine can tell how late each one arrived; and every frame is handed out
+    // in turn, a late main loop catching up rather than skipping frames.
+    bool timeOfDay = false;
 };
 
 class SimHost : public store::Server {
