@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -183,7 +184,11 @@ int main(int argc, char** argv) {
         loop.run(options.seconds);
 
         uint64_t expected = 0, received = 0, lost = 0, disordered = 0, streaming = 0;
+        // How long the last steady client waited for its first frame (a connection storm's
+        // figure: every client connects at once).
+        double allStreaming = 0;
         for (const auto& client : steady) {
+            allStreaming = client->firstFrameAt() < 0 ? options.seconds : std::max(allStreaming, client->firstFrameAt());
             expected += client->sequence().expected();
             received += client->sequence().received();
             lost += client->sequence().lost();
@@ -191,10 +196,10 @@ int main(int argc, char** argv) {
             if (client->streaming()) ++streaming;
         }
         std::printf("steady: clients %d, streaming at the end %llu, frames expected %llu, received %llu, lost %llu, "
-                    "out of order %llu, ",
+                    "out of order %llu, every client's first frame within %.3f s, ",
                     options.steady, static_cast<unsigned long long>(streaming),
                     static_cast<unsigned long long>(expected), static_cast<unsigned long long>(received),
-                    static_cast<unsigned long long>(lost), static_cast<unsigned long long>(disordered));
+                    static_cast<unsigned long long>(lost), static_cast<unsigned long long>(disordered), allStreaming);
         if (options.clockTimecodes && latencies.count() > 0)
             std::printf("latency p50 %.2f ms, p99 %.2f ms, max %.2f ms, ", ms(latencies.quantile(0.5)),
                         ms(latencies.quantile(0.99)), ms(latencies.max()));

@@ -89,7 +89,7 @@ bool SteadyClient::advance(double now) {
     return false;
 }
 
-bool SteadyClient::readFrames(double) {
+bool SteadyClient::readFrames(double now) {
     size_t used = 0;
     fyclient::RealtimeItem item;
     StreamScanner::Result result =
@@ -101,6 +101,7 @@ bool SteadyClient::readFrames(double) {
     }
     readFrom_ += used;
     if (item.isMessage) return true;
+    if (firstFrameAt_ < 0) firstFrameAt_ = now;
     if (!item.frame.timecode) {
         // Without timecodes only the count can be kept.
         sequence_.untimedFrame();

@@ -23,6 +23,8 @@ public:
                  LatencyHistogram& latencies);
 
     bool streaming() const { return step_ == Step::streaming; }
+    // When the first frame arrived, in seconds of the run; negative before.
+    double firstFrameAt() const { return firstFrameAt_; }
     const SequenceCheck& sequence() const { return sequence_; }
     // Why the client stopped before the end, if it did.
     const std::string& failure() const { return failure_; }
@@ -48,6 +50,7 @@ private:
     std::vector<uint8_t> input_;
     size_t readFrom_ = 0;
     std::string failure_;
+    double firstFrameAt_ = -1;
 };
 
 }  // namespace stress
