@@ -8,10 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <cerrno>
 #include <cstring>
+
+#include "tools/frameyard-simhost/process_stats.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -203,12 +203,4 @@ std::string readRealtimeMessage(TestClient& client, store::Server& server, std::
     return readCommandReply(client, server, limit);
 }
 
-int openDescriptorCount() {
-    DIR* directory = ::opendir("/proc/self/fd");
-    if (!directory) return -1;
-    int count = 0;
-    while (dirent* entry = ::readdir(directory))
-        if (entry->d_name[0] != '.') ++count;
-    ::closedir(directory);
-    return count - 1;  // the directory's own descriptor
-}
+int openDescriptorCount() { return simhost::openDescriptors(); }

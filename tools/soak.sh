@@ -58,20 +58,9 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 # The stats line's value of one key.
 value() { sed -n "s/.* $1=\([0-9.]*\).*/\1/p"; }
 
-# A port that may be taken makes the host fail at once; then try another.
-for attempt in 1 2 3 4 5; do
-  port=$((20000 + RANDOM % 20000))
-  "$simhost" --port "$port" --seconds $((seconds + 40)) --quiet --stats --time-of-day "${host_args[@]}" \
-    >"$out" 2>"$err" &
-  host_pid=$!
-  for _ in $(seq 200); do   # up to 10 seconds for the first stats line
-    kill -0 "$host_pid" 2>/dev/null || break
-    grep -q "stats t=" "$out" && break 2
-    sleep 0.05
-  done
-  wait "$host_pid" 2>/dev/null
-  host_pid=""
-done
+. "$(dirname "$0")/start_simhost.sh"
+start_simhost "$simhost" "$out" "$err" "stats t=" --seconds $((seconds + 40)) --quiet --stats --time-of-day \
+  "${host_args[@]}"
 if [ -z "$host_pid" ]; then
   echo "soak: frameyard-simhost did not start" >&2
   cat "$err" >&2
