@@ -90,6 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 5:
                 protocol.sendReady();  // also when not due: must be harmless
                 break;
+            case 6:
+                protocol.sendEncodedFrame(LuSharedBytes(RyStoreProtocol::encodeRealtimeFrame(
+                    view, timecode, maskView, protocol.compactCentroids(), protocol.sendsTimecodes(),
+                    protocol.messagesEnabled())));
+                break;
             default:
                 break;
         }

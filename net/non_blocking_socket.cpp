@@ -27,12 +27,15 @@ int NonBlockingSocket::read(void* buffer, size_t length) {
     return input_.peerClosed() ? -1 : 0;
 }
 
-int NonBlockingSocket::write(const void* buffer, size_t length) {
-    int result = writer_.write(buffer, length);
-    if (result < 0) {
+int NonBlockingSocket::write(const void* buffer, size_t length) { return checked(writer_.write(buffer, length)); }
+
+int NonBlockingSocket::writeShared(const LuSharedBytes& bytes) { return checked(writer_.writeShared(bytes)); }
+
+int NonBlockingSocket::checked(int written) {
+    if (written < 0) {
         if (writeFailureNotice_ != nullptr) fy::diagnostic("%s", writeFailureNotice_);
         outputFailed_ = true;
         drainInput();
     }
-    return result;
+    return written;
 }

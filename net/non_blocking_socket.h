@@ -29,6 +29,8 @@ public:
     int read(void* buffer, size_t length) override;
     // Through the writer: length, or -1 once the client is cut off or the connection failed.
     int write(const void* buffer, size_t length) override;
+    // As write(), keeping a reference to the shared bytes instead of a copy while they wait.
+    int writeShared(const LuSharedBytes& bytes);
     void close() override { inner_.close(); }
     // The writer aborts the inner socket itself; protocols do not.
     void abort() override {}
@@ -56,6 +58,9 @@ public:
     uint64_t pendingOutput() const { return writer_.pendingBytes(); }
 
 private:
+    // After a failed write: the end of the connection must show up as input.
+    int checked(int written);
+
     RySocketInterface& inner_;
     RyNonBlockingWriterWithTimeout writer_;
     SessionInputBuffer input_;

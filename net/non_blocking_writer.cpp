@@ -2,48 +2,62 @@
 
 #include <climits>
 
-namespace {
-// A flush stops before its total could overflow the int it returns; the rest goes next time.
-constexpr long long maxFlushTotal = INT_MAX - static_cast<long long>(LuByteQueue::blockSize);
-}  // namespace
-
 int LuNonBlockingWriter::flush() {
     long long total = 0;
-    while (!queue_.isEmpty() && total <= maxFlushTotal) {
-        LuByteQueue::Chunk chunk = queue_.front();
-        int sent = writeSome(chunk.data, chunk.length);
+    while (!queue_.isEmpty()) {
+        LuOutputQueue::Chunk chunk = queue_.front();
+        // The total must fit the int returned; the rest goes next time.
+        size_t room = static_cast<size_t>(INT_MAX - total);
+        size_t length = chunk.length < room ? chunk.length : room;
+        if (length == 0) break;
+        int sent = writeSome(chunk.data, length);
         if (sent < 0) return -1;
-        size_t moved = static_cast<size_t>(sent) < chunk.length ? static_cast<size_t>(sent) : chunk.length;
+        size_t moved = static_cast<size_t>(sent) < length ? static_cast<size_t>(sent) : length;
         queue_.consume(moved);
         total += static_cast<long long>(moved);
-        if (moved < chunk.length) break;  // the destination is full
+        if (moved < length) break;  // the destination is full
     }
     return static_cast<int>(total);
 }
 
-int LuNonBlockingWriter::write(const void* data, size_t length) {
+template <typename EnqueueFrom>
+int LuNonBlockingWriter::send(const uint8_t* data, size_t length, EnqueueFrom enqueueFrom) {
     if (length > INT_MAX) return -1;
     if (flush() < 0) return -1;
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
     if (!queue_.isEmpty()) {
         // New bytes never overtake queued ones.
-        if (!enqueue(bytes, length)) return -1;
+        if (!enqueueFrom(size_t{0})) return -1;
     } else if (length > 0) {
-        int sent = writeSome(bytes, length);
+        int sent = writeSome(data, length);
         if (sent < 0) return -1;
         size_t moved = static_cast<size_t>(sent) < length ? static_cast<size_t>(sent) : length;
-        if (!enqueue(bytes + moved, length - moved)) return -1;
+        if (moved < length && !enqueueFrom(moved)) return -1;
     }
     return static_cast<int>(length);
 }
 
-bool LuNonBlockingWriter::enqueue(const uint8_t* data, size_t length) {
-    if (length == 0) return true;
+int LuNonBlockingWriter::write(const void* data, size_t length) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    return send(bytes, length, [&](size_t from) {
+        if (!admit(length - from)) return false;
+        queue_.append(bytes + from, length - from);
+        return true;
+    });
+}
+
+int LuNonBlockingWriter::writeShared(const LuSharedBytes& bytes) {
+    return send(bytes.data(), bytes.size(), [&](size_t from) {
+        if (!admit(bytes.size() - from)) return false;
+        queue_.appendShared(bytes, from);
+        return true;
+    });
+}
+
+bool LuNonBlockingWriter::admit(size_t length) {
     if (length > queueLimit() - queue_.getSize()) {
         queueOverflow();
         return false;
     }
-    queue_.append(data, length);
     return true;
 }
 

@@ -4,8 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "net/byte_queue.h"
 #include "net/clock.h"
+#include "net/output_queue.h"
+#include "net/shared_bytes.h"
 #include "net/socket_interface.h"
 
 class LuNonBlockingWriter {
@@ -21,7 +22,11 @@ public:
     // Accepts every byte (returns length) or fails with -1; queued bytes always go out first.
     // Lengths above INT_MAX are refused with -1.
     int write(const void* data, size_t length);
+    // As write(), but what the destination does not take at once is queued by reference to
+    // the shared bytes, not copied; its size counts against the queue limit all the same.
+    int writeShared(const LuSharedBytes& bytes);
     uint64_t pendingBytes() const { return queue_.getSize(); }
+    const LuOutputQueue& queue() const { return queue_; }
 
 protected:
     // Hands bytes to the destination: how many it took (0 and more) or negative on failure.
@@ -32,9 +37,14 @@ protected:
     virtual void queueOverflow() {}
 
 private:
-    bool enqueue(const uint8_t* data, size_t length);
+    // Sends what is queued, then the new bytes unless some are still queued; whatever is left
+    // of the new bytes from some offset on goes to enqueueFrom(offset).
+    template <typename EnqueueFrom>
+    int send(const uint8_t* data, size_t length, EnqueueFrom enqueueFrom);
+    // False (after queueOverflow()) when the queue would outgrow its limit.
+    bool admit(size_t length);
 
-    LuByteQueue queue_;
+    LuOutputQueue queue_;
 };
 
 // The writer of one client connection. A client that takes no bytes for more than

@@ -104,3 +104,34 @@ TEST_F(WriterTest, QueueBeyond64MiBCutsTheClientOff) {
     EXPECT_EQ(socket.abortCalls, 1);
     EXPECT_EQ(writer.pendingBytes(), RyNonBlockingWriterWithTimeout::maxPendingBytes);
 }
+
+TEST_F(WriterTest, SharedBytesWaitByReferenceAndKeepTheirPlaceInLine) {
+    LuSharedBytes frame(std::vector<uint8_t>(1000, 'f'));
+    socket.room = 100;
+    EXPECT_EQ(write(bytes(50, 'a')), 50);
+    EXPECT_EQ(writer.writeShared(frame), 1000);
+    EXPECT_EQ(write(bytes(20, 'A')), 20);
+    // The unsent tail of the frame is the frame's own buffer, not a copy.
+    EXPECT_EQ(frame.useCount(), 2);
+    EXPECT_EQ(writer.pendingBytes(), 970u);
+    EXPECT_EQ(writer.queue().copyBlockCount(), 1u);
+
+    socket.room = static_cast<size_t>(-1);
+    EXPECT_EQ(writer.flush(), 970);
+    EXPECT_EQ(socket.taken, bytes(50, 'a') + std::string(1000, 'f') + bytes(20, 'A'));
+    EXPECT_EQ(frame.useCount(), 1);
+}
+
+TEST_F(WriterTest, SharedBytesCountTowardsTheOutputCapOfEachClient) {
+    // Sixty-four mebibytes pending through one shared buffer: nothing is copied, yet the cap
+    // cuts the client off exactly as if every byte were its own.
+    constexpr size_t frameSize = 1024 * 1024;
+    LuSharedBytes frame(std::vector<uint8_t>(frameSize, 'f'));
+    socket.room = 0;
+    for (uint64_t i = 0; i < RyNonBlockingWriterWithTimeout::maxPendingBytes / frameSize; ++i)
+        ASSERT_EQ(writer.writeShared(frame), static_cast<int>(frameSize)) << i;
+    EXPECT_EQ(writer.pendingBytes(), RyNonBlockingWriterWithTimeout::maxPendingBytes);
+    EXPECT_EQ(socket.abortCalls, 0);
+    EXPECT_EQ(writer.writeShared(frame), -1);
+    EXPECT_EQ(socket.abortCalls, 1);
+}

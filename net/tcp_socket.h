@@ -1,6 +1,8 @@
 #pragma once
 // The listening socket of the server core: a descriptor and a listen backlog. Failures are
 // pushed onto the process-wide error list, from which the core passes the newest to the host.
+#include <sys/socket.h>
+
 #include <cstdint>
 
 #include "toolkit/lu_str.h"
@@ -39,5 +41,7 @@ public:
 
 private:
     int descriptor_ = -1;
-    int backlog_ = 5;
+    // The system's maximum: when every client reconnects at once a short queue drops their
+    // requests, and each dropped one waits a second or more for its retransmission.
+    int backlog_ = SOMAXCONN;
 };

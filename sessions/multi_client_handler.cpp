@@ -188,11 +188,11 @@ RyStoreMultiClientHandler::RyStoreMultiClientHandler(RyStoreConfigureHandlerBase
 void RyStoreMultiClientHandler::acceptConnections() {
     for (int descriptor : listening) {
         if (!listeningReadable(descriptor)) continue;
-        int accepted = LuSocketAccept(descriptor);
-        if (accepted < 0) continue;
-        RySystemSocket* socket = new RySystemSocket(accepted);
-        socket->setSendFailureNotice(modes().diagnostics().failedSend);
-        addClient(socket);
+        acceptor.acceptPending(descriptor, [this](int accepted) {
+            RySystemSocket* socket = new RySystemSocket(accepted);
+            socket->setSendFailureNotice(modes().diagnostics().failedSend);
+            addClient(socket);
+        });
     }
 }
 

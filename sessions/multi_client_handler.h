@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "net/clock.h"
+#include "net/connection_acceptor.h"
 #include "protocol/common/abstract_config.h"
 #include "protocol/frames/glob_interfaces.h"
 #include "protocol/common/records.h"
@@ -144,7 +145,8 @@ class RyStoreMultiClientHandler : public RyStoreMultiClientHandlerBase {
 public:
     RyStoreMultiClientHandler(RyStoreConfigureHandlerBase& configure, const SessionModeTable& modes);
 
-    // At most one connection per readable listening descriptor per poll.
+    // Every pending connection of each readable listening descriptor, up to
+    // LuConnectionAcceptor::maxPerPoll per descriptor and poll.
     void acceptConnections() override;
     RyStoreProtocol::AbstractClock& clock() override { return realClock; }
 
@@ -158,4 +160,5 @@ protected:
 private:
     LuDArray<int> listening;
     RyStoreProtocol::RealClock realClock;
+    LuConnectionAcceptor acceptor;
 };

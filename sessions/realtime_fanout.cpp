@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "net/shared_bytes.h"
 #include "protocol/frames/frame_format.h"
 #include "protocol/realtime/realtime_protocol.h"
 #include "sessions/client.h"
@@ -95,7 +96,7 @@ void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::Abstr
                                                    const RyStoreProtocol::Timecode& timecode,
                                                    const RyStoreProtocol::MaskInfo& masks) {
     // Clients that see the frame the same way get the same bytes, encoded once.
-    std::map<FrameView, std::vector<uint8_t>> encoded;
+    std::map<FrameView, LuSharedBytes> encoded;
     for (Client* client : impl->clients) {
         RyStoreProtocol::RealtimeProtocol* protocol = streamingProtocol(*client);
         if (protocol == nullptr) continue;
@@ -105,11 +106,12 @@ void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::Abstr
             if (found == encoded.end()) {
                 RyStoreProtocol::ClientGlobs globs(frame, client->cameras());
                 RyStoreProtocol::ClientMaskInfo clientMasks(masks, client->cameras());
-                std::vector<uint8_t> bytes = RyStoreProtocol::encodeRealtimeFrame(
-                    globs, timecode, clientMasks, view.compact, view.timecodes, view.tagged);
+                LuSharedBytes bytes(RyStoreProtocol::encodeRealtimeFrame(globs, timecode, clientMasks, view.compact,
+                                                                         view.timecodes, view.tagged));
                 found = encoded.emplace(std::move(view), std::move(bytes)).first;
             }
-            if (!protocol->sendEncodedFrame(found->second.data(), found->second.size())) {
+            // Every client of the view holds the same bytes, also in its queue when it is behind.
+            if (!protocol->sendEncodedFrame(found->second)) {
                 fy::diagnostic("sendGlobs failed\n");
                 client->process();
             }

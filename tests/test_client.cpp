@@ -8,12 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "tests/server_under_test.h"
+#include "tools/frameyard-simhost/process_stats.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -205,12 +204,4 @@ std::string readRealtimeMessage(TestClient& client, store::Server& server, std::
     return readCommandReply(client, server, limit);
 }
 
-int openDescriptorCount() {
-    DIR* directory = ::opendir("/proc/self/fd");
-    if (!directory) return -1;
-    int count = 0;
-    while (dirent* entry = ::readdir(directory))
-        if (entry->d_name[0] != '.') ++count;
-    ::closedir(directory);
-    return count - 1;  // the directory's own descriptor
-}
+int openDescriptorCount() { return simhost::openDescriptors(); }

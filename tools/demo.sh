@@ -19,20 +19,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# A port that may be taken makes the host fail at once; then try another.
-for attempt in 1 2 3 4 5; do
-  port=$((20000 + RANDOM % 20000))
-  "$simhost" --port "$port" --seconds 30 --quiet >"$log" 2>&1 &
-  host_pid=$!
-  for _ in $(seq 100); do   # up to 5 seconds for the host to listen
-    if ! kill -0 "$host_pid" 2>/dev/null; then break; fi
-    if grep -q "listening on port" "$log"; then break 2; fi
-    sleep 0.05
-  done
-  kill -TERM "$host_pid" 2>/dev/null   # not listening in time: give up on this one
-  wait "$host_pid" 2>/dev/null
-  host_pid=""
-done
+. "$(dirname "$0")/start_simhost.sh"
+start_simhost "$simhost" "$log" "$log" "listening on port" --seconds 30 --quiet
 if [ -z "$host_pid" ]; then
   echo "demo: the simulated host did not start:" >&2
   cat "$log" >&2

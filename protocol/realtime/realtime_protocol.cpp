@@ -101,6 +101,9 @@ public:
     void applyThreshold();
     void handleMessage(const LuStr& message);
     bool sendFrameBytes(const uint8_t* bytes, size_t length);
+    bool sendSharedFrame(const LuSharedBytes& frame);
+    // A frame write's outcome: a failed one closes the session.
+    bool frameWritten(bool written);
     void close();
 
     uint32_t compactCentroids = 0;
@@ -381,9 +384,17 @@ void RealtimeProtocol::Impl::handleMessage(const LuStr& message) {
 
 bool RealtimeProtocol::Impl::sendFrameBytes(const uint8_t* bytes, size_t length) {
     if (state != go_ahead && state != reading_threshold) return true;
-    if (writeAll(socket, bytes, length)) return true;
-    close();
-    return false;
+    return frameWritten(writeAll(socket, bytes, length));
+}
+
+bool RealtimeProtocol::Impl::sendSharedFrame(const LuSharedBytes& frame) {
+    if (state != go_ahead && state != reading_threshold) return true;
+    return frameWritten(socket.writeShared(frame) >= 0);
+}
+
+bool RealtimeProtocol::Impl::frameWritten(bool written) {
+    if (!written) close();
+    return written;
 }
 
 void RealtimeProtocol::Impl::close() {
@@ -446,6 +457,8 @@ bool RealtimeProtocol::sendGlobs(const AbstractGlobFrame& frame, const Timecode&
 bool RealtimeProtocol::sendEncodedFrame(const uint8_t* bytes, size_t length) {
     return impl_->sendFrameBytes(bytes, length);
 }
+
+bool RealtimeProtocol::sendEncodedFrame(const LuSharedBytes& frame) { return impl_->sendSharedFrame(frame); }
 
 bool RealtimeProtocol::sendMessage(const LuStr& text) {
     if (impl_->state == exited) return true;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "net/non_blocking_socket.h"
+#include "net/shared_bytes.h"
 #include "protocol/common/abstract_config.h"
 #include "protocol/frames/glob_interfaces.h"
 #include "protocol/common/records.h"
@@ -66,6 +67,9 @@ public:
     bool sendGlobs(const AbstractGlobFrame& frame, const Timecode& timecode, const MaskInfo& masks);
     // As sendGlobs(), with bytes from encodeRealtimeFrame() for this client's view and flags.
     bool sendEncodedFrame(const uint8_t* bytes, size_t length);
+    // The same with bytes shared by every client of one view: a stalled client's queue holds
+    // them by reference rather than a copy.
+    bool sendEncodedFrame(const LuSharedBytes& frame);
     // Writes one JSON message with the realtime framing ('m', u32 length, text). Nothing is
     // written after the session has exited (the message is dropped, which counts as success).
     bool sendMessage(const LuStr& text);

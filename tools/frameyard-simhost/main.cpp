@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "tools/frameyard-simhost/process_stats.h"
 #include "tools/frameyard-simhost/replay_scene.h"
 #include "tools/frameyard-simhost/sim_host.h"
 #include "tools/frameyard-simhost/sim_source.h"
@@ -25,6 +26,7 @@ struct Options {
     int port = 4000;
     double seconds = 0.0;
     bool quiet = false;
+    bool stats = false;
 };
 
 const char kUsage[] =
@@ -47,6 +49,9 @@ const char kUsage[] =
     "  --loop         start the recording over after its last frame instead of stopping\n"
     "  --speed X      X times the recorded pace; 0: one frame per pass of the host's loop\n"
     "                 (default 1)\n"
+    "  --stats        a line every second with the host's open descriptors, resident memory and\n"
+    "                 its longest checkForEvent() call (and the longest that moved no frame)\n"
+    "  --time-of-day  timecodes give the time of day (UTC) and no frame is skipped\n"
     "  --help         this text\n";
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -78,8 +83,11 @@ Options parse(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
-        if (arg == "--quiet" || arg == "--loop") {
-            (arg == "--quiet" ? options.quiet : options.replayOptions.loop) = true;
+        if (arg == "--quiet" || arg == "--loop" || arg == "--stats" || arg == "--time-of-day") {
+            if (arg == "--quiet") options.quiet = true;
+            if (arg == "--loop") options.replayOptions.loop = true;
+            if (arg == "--stats") options.stats = true;
+            if (arg == "--time-of-day") options.host.timeOfDay = options.sceneOptionGiven = true;
             continue;
         }
         if (i + 1 >= argc) usageError(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument '" + arg + "'");
@@ -102,7 +110,7 @@ Options parse(int argc, char** argv) {
         usageError("--loop and --speed apply to --replay");
     }
     if (!options.replay.empty() && options.sceneOptionGiven) {
-        usageError("--replay serves the recorded cameras; --cameras, --width, --height, --blobs and --fps do not apply");
+        usageError("--replay serves the recorded cameras; --cameras, --width, --height, --blobs, --fps and --time-of-day do not apply");
     }
     return options;
 }
@@ -173,8 +181,12 @@ int main(int argc, char** argv) {
     double nextStatus = 1.0;
     uint64_t framesAtLastStatus = 0;
     const timespec pause{0, 1000000};   // 1 ms between passes of the main loop
+    simhost::CallTimer timer;
     while (!stopRequested) {
+        uint64_t framesBefore = host.framesServed();
+        timer.begin();
         host.checkForEvent();
+        timer.end(host.framesServed() != framesBefore);
         host.tick();
         double elapsed = secondsSince(start);
         if (options.seconds > 0 && elapsed >= options.seconds) break;
@@ -194,6 +206,14 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             }
             framesAtLastStatus = host.framesServed();
+            if (options.stats) {
+                std::printf("frameyard-simhost: stats t=%u descriptors=%d rss_kib=%ld longest_ms=%.3f "
+                            "longest_without_frame_ms=%.3f clients=%u\n",
+                            static_cast<unsigned>(elapsed), simhost::openDescriptors(), simhost::residentKib(),
+                            timer.longest() * 1e3, timer.longestWithoutFrame() * 1e3, host.clientCount());
+                std::fflush(stdout);
+            }
+            timer.reset();
         }
         nanosleep(&pause, nullptr);
     }

@@ -27,6 +27,7 @@ bool sameRectangle(const store::Server::RectangularMask& a, const store::Server:
            std::fabs(a.width - b.width) <= kMaskTolerance && std::fabs(a.height - b.height) <= kMaskTolerance;
 }
 
+
 }  // namespace
 
 SimHost::SimHost(std::unique_ptr<FrameSource> frameSource) : source(std::move(frameSource)) {

@@ -4,10 +4,23 @@
 
 namespace simhost {
 
+namespace {
+
+// Now, or the last midnight (UTC) on the steady clock.
+Clock::time_point clockStart(bool timeOfDay) {
+    auto now = std::chrono::steady_clock::now();
+    if (!timeOfDay) return now;
+    auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    auto sinceMidnight = sinceEpoch - std::chrono::floor<std::chrono::days>(sinceEpoch);
+    return now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(sinceMidnight);
+}
+
+}  // namespace
+
 SimSource::SimSource(const HostOptions& options)
     : options(options),
       scene(options.cameras, options.width, options.height, options.blobs, options.fps),
-      start(Clock::now()) {}
+      start(clockStart(options.timeOfDay)) {}
 
 std::vector<CameraSetup> SimSource::cameras() const {
     std::vector<CameraSetup> out;
@@ -26,6 +39,9 @@ uint64_t SimSource::frameAt(Clock::time_point now) const {
 std::optional<uint64_t> SimSource::frameDue(Clock::time_point now, std::optional<uint64_t> last) const {
     uint64_t frame = frameAt(now);
     if (last && frame <= *last) return std::nullopt;
+    // A late main loop catches up one frame at a time instead of skipping; frames produced
+    // while nobody watched (no last frame in this run) are owed to no one.
+    if (options.timeOfDay && last) return *last + 1;
     return frame;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The simulated cameras as a frame source: the scene's blobs on the host's own clock, which runs
-// from the start of the program and skips frames the main loop was too late for.
+// from the start of the program (or from midnight) and skips frames the main loop was too late
+// for (unless every frame is owed).
 #include "tools/frameyard-simhost/frame_source.h"
 
 namespace simhost {
@@ -11,6 +12,10 @@ struct HostOptions {
     int height = 480;
     int blobs = 20;
     double fps = 100.0;
+    // Frames are numbered from midnight (UTC), so their timecodes read as the time of day and a
+    // client on this machine can tell how late each one arrived; and every frame is handed out
+    // in turn, a late main loop catching up rather than skipping frames.
+    bool timeOfDay = false;
 };
 
 class SimSource : public FrameSource {

@@ -1,0 +1,73 @@
+#include "net/output_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+LuSharedBytes shared(const std::string& text) { return LuSharedBytes(std::vector<uint8_t>(text.begin(), text.end())); }
+
+std::string drain(LuOutputQueue& queue, size_t piece) {
+    std::string out;
+    while (!queue.isEmpty()) {
+        LuOutputQueue::Chunk chunk = queue.front();
+        size_t take = std::min(piece, chunk.length);
+        out.append(reinterpret_cast<const char*>(chunk.data), take);
+        queue.consume(take);
+        piece = piece * 7 % 13 + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(OutputQueue, CopiesAndSharedBuffersLeaveInTheOrderTheyCame) {
+    LuOutputQueue queue;
+    EXPECT_EQ(queue.front().data, nullptr);
+    std::string expected;
+    std::vector<LuSharedBytes> frames;
+    for (int i = 0; i < 300; ++i) {
+        std::string frame = "frame" + std::to_string(i) + "|";
+        frames.push_back(shared(frame));
+        queue.appendShared(frames.back(), 0);
+        std::string message = "m" + std::to_string(i);
+        queue.append(message.data(), message.size());
+        if (i % 3 == 0) queue.append("+", 1);  // joins the copied run before it
+        expected += frame + message + (i % 3 == 0 ? "+" : "");
+    }
+    queue.appendShared(shared("tail-of-a-partial-write"), 8);
+    expected += "a-partial-write";
+    EXPECT_EQ(queue.getSize(), expected.size());
+    EXPECT_EQ(drain(queue, 5), expected);
+    EXPECT_EQ(queue.getSize(), 0u);
+    EXPECT_EQ(queue.front().length, 0u);
+    // Every frame was let go as its last byte left.
+    for (const LuSharedBytes& frame : frames) EXPECT_EQ(frame.useCount(), 1);
+}
+
+TEST(OutputQueue, SharedBytesAreReferencedAndSmallCopiesBetweenThemShareBlocks) {
+    LuSharedBytes frame(std::vector<uint8_t>(100000, 7));
+    LuOutputQueue first, second;
+    for (int i = 0; i < 50; ++i) {
+        first.appendShared(frame, 0);
+        second.appendShared(frame, 0);
+        first.append("note", 4);
+    }
+    EXPECT_EQ(frame.useCount(), 101);
+    EXPECT_EQ(first.getSize(), 50u * 100004u);
+    // The frames are not copied: the front is the shared buffer itself, and the two hundred
+    // bytes of notes fill part of one block.
+    EXPECT_EQ(second.copyBlockCount(), 0u);
+    EXPECT_EQ(first.copyBlockCount(), 1u);
+    EXPECT_EQ(first.front().data, frame.data());
+    EXPECT_EQ(first.front().length, frame.size());
+
+    first.consume(100001);
+    EXPECT_EQ(first.front().length, 3u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(first.front().data), 3), "ote");
+    first.consume(first.getSize());
+    EXPECT_TRUE(first.isEmpty());
+    EXPECT_EQ(frame.useCount(), 51);
+}

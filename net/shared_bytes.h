@@ -1,0 +1,22 @@
+#pragma once
+// An immutable run of bytes held by reference: one encoded frame that many client queues hold
+// at once, so stalled clients of one view share a single backlog instead of a copy each.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class LuSharedBytes {
+public:
+    LuSharedBytes() = default;
+    explicit LuSharedBytes(std::vector<uint8_t> bytes)
+        : bytes_(std::make_shared<const std::vector<uint8_t>>(std::move(bytes))) {}
+
+    const uint8_t* data() const { return bytes_ ? bytes_->data() : nullptr; }
+    size_t size() const { return bytes_ ? bytes_->size() : 0; }
+    // How many handles share the bytes (0 for an empty handle).
+    long useCount() const { return bytes_.use_count(); }
+
+private:
+    std::shared_ptr<const std::vector<uint8_t>> bytes_;
+};
