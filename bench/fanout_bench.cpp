@@ -149,36 +149,22 @@ struct Result {
     std::string error;
 };
 
-// Warms up, then measures for `seconds` while step() produces frames; step() is the producer's
-// main loop body (one checkForEvent(), or one baseline send round).
 template <class Step>
 Result measure(Reader& reader, size_t clients, double seconds, uint32_t& produced, Step step) {
+    bench::Measurement m = bench::measureRun(reader, warmUpSeconds, seconds, produced, step);
     Result result;
-    reader.start();
-    int64_t warmEnd = nowNs() + static_cast<int64_t>(warmUpSeconds * 1e9);
-    while (nowNs() < warmEnd && !reader.failed()) step();
-    std::vector<uint64_t> before = reader.frameCounts();
-    int64_t t0 = nowNs();
-    reader.record(produced);
-    int64_t end = t0 + static_cast<int64_t>(seconds * 1e9);
-    while (nowNs() < end && !reader.failed()) step();
-    reader.stopRecording();
-    std::vector<uint64_t> after = reader.frameCounts();
-    double elapsed = static_cast<double>(nowNs() - t0) / 1e9;
-    reader.stop();
-    result.error = reader.error();
+    result.error = m.error;
     uint64_t total = 0, least = UINT64_MAX;
     for (size_t i = 0; i < clients; ++i) {
-        total += after[i] - before[i];
-        least = std::min<uint64_t>(least, after[i] - before[i]);
+        total += m.frames[i];
+        least = std::min<uint64_t>(least, m.frames[i]);
     }
-    result.fpsPerClient = static_cast<double>(total) / static_cast<double>(clients) / elapsed;
-    result.minFpsPerClient = static_cast<double>(least) / elapsed;
-    std::vector<int64_t> latencies = reader.latencies();
-    result.samples = latencies.size();
-    result.p50us = percentile(latencies, 0.50);
-    result.p99us = percentile(latencies, 0.99);
-    result.frame = reader.firstFrame();
+    result.fpsPerClient = static_cast<double>(total) / static_cast<double>(clients) / m.seconds;
+    result.minFpsPerClient = static_cast<double>(least) / m.seconds;
+    result.samples = m.latencies.size();
+    result.p50us = percentile(m.latencies, 0.50);
+    result.p99us = percentile(m.latencies, 0.99);
+    result.frame = m.frame;
     return result;
 }
 
@@ -268,16 +254,9 @@ bool replayOpening(TestClient& client, int server, bool compact) {
 // The same frame bytes to the same number of loopback sockets with blocking send() alone.
 Result runBaseline(int clients, bool compact, bool opening, Pace pace, double seconds, std::vector<uint8_t> frame) {
     if (frame.size() < 5) return failure("no frame to replay");
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 128) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(listener);
-        return failure("cannot listen");
-    }
+    sockaddr_in address;
+    int listener = bench::listenOnLoopback(address);
+    if (listener < 0) return failure("cannot listen");
     std::vector<std::unique_ptr<TestClient>> connections;
     std::vector<int> serverEnds;
     bool exchanged = true;

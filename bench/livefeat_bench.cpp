@@ -141,31 +141,20 @@ Result failure(const char* why) {
 
 template <class Step>
 Result measure(Reader& reader, double seconds, uint32_t& produced, Step step) {
+    bench::Measurement m = bench::measureRun(reader, warmUpSeconds, seconds, produced, step);
     Result result;
-    reader.start();
-    int64_t warmEnd = nowNs() + static_cast<int64_t>(warmUpSeconds * 1e9);
-    while (nowNs() < warmEnd && !reader.failed()) step();
-    std::vector<uint64_t> frames = reader.frameCounts(), bytes = reader.byteCounts();
-    int64_t t0 = nowNs();
-    reader.record(produced);
-    int64_t end = t0 + static_cast<int64_t>(seconds * 1e9);
-    while (nowNs() < end && !reader.failed()) step();
-    reader.stopRecording();
-    std::vector<uint64_t> framesAfter = reader.frameCounts(), bytesAfter = reader.byteCounts();
-    double elapsed = static_cast<double>(nowNs() - t0) / 1e9;
-    reader.stop();
-    result.error = reader.error();
-    double totalFrames = 0, totalBytes = 0;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        totalFrames += static_cast<double>(framesAfter[i] - frames[i]);
-        totalBytes += static_cast<double>(bytesAfter[i] - bytes[i]);
+    result.error = m.error;
+    double frames = 0, bytes = 0;
+    for (size_t i = 0; i < m.frames.size(); ++i) {
+        frames += static_cast<double>(m.frames[i]);
+        bytes += static_cast<double>(m.bytes[i]);
     }
-    double clients = static_cast<double>(frames.size());
-    result.imagesPerClient = totalFrames / clients / elapsed;
-    result.mbPerClient = totalBytes / clients / elapsed / 1e6;
-    result.p50us = percentile(reader.latencies(), 0.50);
-    result.p99us = percentile(reader.latencies(), 0.99);
-    result.frame = reader.firstFrame();
+    double clients = static_cast<double>(m.frames.size());
+    result.imagesPerClient = frames / clients / m.seconds;
+    result.mbPerClient = bytes / clients / m.seconds / 1e6;
+    result.p50us = percentile(m.latencies, 0.50);
+    result.p99us = percentile(m.latencies, 0.99);
+    result.frame = m.frame;
     return result;
 }
 
@@ -229,16 +218,9 @@ struct BaselineClient {
 
 Result runBaseline(int clients, Pace pace, double seconds, std::vector<uint8_t> frame) {
     if (frame.size() < 8) return failure("no frame to replay");
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 128) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(listener);
-        return failure("cannot listen");
-    }
+    sockaddr_in address;
+    int listener = bench::listenOnLoopback(address);
+    if (listener < 0) return failure("cannot listen");
     std::vector<std::unique_ptr<TestClient>> connections;
     std::vector<BaselineClient> ends;
     std::string opening = "f" + selection(pace.images);

@@ -4,6 +4,8 @@
 // each frame's latency from the moment its sequence number was handed out, and knows up to
 // which frame every client has got. A benchmark says how long a frame is and where its
 // sequence number sits, and may act on each frame as a client would.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -163,5 +165,59 @@ private:
     std::string error_;
     std::thread thread;
 };
+
+// What one measured run saw: frames and bytes per client, how long it lasted, the latencies
+// and one frame as a client received it.
+struct Measurement {
+    std::vector<uint64_t> frames, bytes;
+    double seconds = 0;
+    std::vector<int64_t> latencies;
+    std::vector<uint8_t> frame;
+    std::string error;
+};
+
+// Warms up for warmUp seconds, then measures for `seconds` while step() produces frames;
+// step() is the producer's main loop body (one checkForEvent(), or one baseline send round)
+// and `produced` the next sequence number it hands out.
+template <class Step>
+Measurement measureRun(StreamReader& reader, double warmUp, double seconds, const uint32_t& produced, Step step) {
+    Measurement m;
+    reader.start();
+    int64_t warmEnd = nowNs() + static_cast<int64_t>(warmUp * 1e9);
+    while (nowNs() < warmEnd && !reader.failed()) step();
+    std::vector<uint64_t> frames = reader.frameCounts(), bytes = reader.byteCounts();
+    int64_t t0 = nowNs();
+    reader.record(produced);
+    int64_t end = t0 + static_cast<int64_t>(seconds * 1e9);
+    while (nowNs() < end && !reader.failed()) step();
+    reader.stopRecording();
+    m.frames = reader.frameCounts();
+    m.bytes = reader.byteCounts();
+    m.seconds = static_cast<double>(nowNs() - t0) / 1e9;
+    reader.stop();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        m.frames[i] -= frames[i];
+        m.bytes[i] -= bytes[i];
+    }
+    m.latencies = std::move(reader.latencies());
+    m.frame = reader.firstFrame();
+    m.error = reader.error();
+    return m;
+}
+
+// A listening socket on 127.0.0.1 with a port the system picked (in address), or -1.
+inline int listenOnLoopback(sockaddr_in& address) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    address = sockaddr_in{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 128) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(listener);
+        return -1;
+    }
+    return listener;
+}
 
 }  // namespace bench

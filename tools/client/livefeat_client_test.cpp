@@ -64,9 +64,10 @@ TEST(LiveFeatSession, MalformedHeadersAreReported) {
         {{0xFF, 0xFF, 6, 't', 1, 2, 3, 4, 'm'}, "Corrupt frame header."},
         {{0xFF, 0xFF, 5, 't', 1, 2, 3, 4, 0xFF, 0xFF}, "a frame header followed by another header"},
     };
-    for (const auto& [bytes, error] : cases) {
+    for (const auto& entry : cases) {
+        const std::string& error = entry.second;
         ScriptedServer server([&](int fd) {
-            writeBytes(fd, bytes);
+            writeBytes(fd, entry.first);
             readBytes(fd, 1);
         });
         Connection connection(server.endpoint());
