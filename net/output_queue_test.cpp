@@ -71,3 +71,14 @@ TEST(OutputQueue, SharedBytesAreReferencedAndSmallCopiesBetweenThemShareBlocks) 
     EXPECT_TRUE(first.isEmpty());
     EXPECT_EQ(frame.useCount(), 51);
 }
+
+TEST(SharedBytes, GiveBackTheSlackTheirProducerReserved) {
+    // A backlog of held frames must cost what the frames hold, not what was reserved for them.
+    std::vector<uint8_t> encoded;
+    encoded.reserve(80000);
+    encoded.assign(808, 1);
+    LuSharedBytes frame(std::move(encoded));
+    EXPECT_EQ(frame.size(), 808u);
+    EXPECT_LE(frame.heldBytes(), 909u);
+    EXPECT_EQ(frame.data()[807], 1);
+}

@@ -52,7 +52,7 @@ trap 'exit 130' INT TERM
 
 # Sanitizers: a report ends the host at once; a short quarantine keeps the allocator's own
 # holding of freed memory from passing for growth.
-export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=4:detect_leaks=1}"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=1:allocator_release_to_os_interval_ms=500:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
 # The stats line's value of one key.
@@ -97,7 +97,13 @@ rss=$(awk -v from="$warmup" -v to="$seconds" '/stats t=/ {
 rss_first=${rss% *}
 rss_top=${rss#* }
 rss_growth=$((rss_top - rss_first))
+# The memory's course: one reading per tenth of the run.
+course=$(awk -v step="$(( seconds >= 10 ? seconds / 10 : 1 ))" -v to="$seconds" '/stats t=/ {
+    for (i = 1; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
+    if (v["t"] <= to && v["t"] % step == 0) printf "%s%ss %s", sep, v["t"], v["rss_kib"]; sep = ", "
+  }' "$out")
 longest=$(awk '/stats t=/ { for (i = 1; i <= NF; ++i) { split($i, kv, "="); if (kv[1] == "longest_without_frame_ms" && kv[2] > m) m = kv[2] } } END { print m + 0 }' "$out")
+echo "soak: resident memory (KiB) over the run: $course"
 reports=$(grep -c -E "ERROR: (Address|Leak)Sanitizer|runtime error:" "$err")
 
 echo "soak: descriptors $start_fds before, ${end_fds:-unknown} after; resident memory $rss_first KiB at ${warmup} s, at most $rss_top KiB later (growth $rss_growth KiB); longest checkForEvent() without a frame $longest ms; sanitizer reports $reports; host exit status $host_status"

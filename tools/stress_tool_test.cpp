@@ -23,7 +23,7 @@ RunResult stress(int port, std::vector<std::string> words, int timeoutMs = 30000
 TEST(StressProgram, SteadyClientsGetEveryFrameWhileEveryAbusiveKindRuns) {
     SimHost host({"--time-of-day", "--stats", "--cameras", "2"});
     ASSERT_TRUE(host.running());
-    RunResult r = stress(host.port(), {"--seconds", "3", "--steady", "4", "--abusive", "16", "--clock-timecodes"});
+    RunResult r = stress(host.port(), {"--seconds", "2", "--steady", "4", "--abusive", "16", "--clock-timecodes"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_THAT(r.out, ContainsRegex("steady: clients 4, streaming at the end 4, frames expected [0-9]+, received [0-9]+, "
                                      "lost 0, out of order 0, every client.s first frame within [0-9.]+ s, latency p50 [0-9.]+ ms"));
@@ -43,9 +43,9 @@ TEST(StressProgram, FailsWhenTheServerGoesAwayUnderItsSteadyClients) {
     SimHost host({"--time-of-day"});
     ASSERT_TRUE(host.running());
     RunResult r;
-    std::thread run([&] { r = stress(host.port(), {"--seconds", "4", "--steady", "3"}); });
-    // The host leaves while the clients stream (the tool runs for four seconds either way).
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::thread run([&] { r = stress(host.port(), {"--seconds", "3", "--steady", "3"}); });
+    // The host leaves while the clients stream (the tool runs for three seconds either way).
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     host.stop();
     run.join();
     EXPECT_EQ(r.status, 1) << r.out << r.err;

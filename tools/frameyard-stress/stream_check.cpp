@@ -10,7 +10,7 @@ constexpr uint16_t maxCentroids = 2000;
 constexpr uint32_t maxItem = 64u * 1024 * 1024;
 constexpr double day = 86400.0;
 constexpr double bucketSeconds = 10e-6;
-constexpr size_t bucketCount = 100000;
+constexpr size_t bucketCount = 1000000;
 
 }  // namespace
 

@@ -60,7 +60,7 @@ private:
     uint64_t received_ = 0, lost_ = 0, disordered_ = 0;
 };
 
-// Latencies in 10-microsecond steps up to one second, with the exact maximum.
+// Latencies in 10-microsecond steps up to ten seconds, with the exact maximum.
 class LatencyHistogram {
 public:
     LatencyHistogram();
