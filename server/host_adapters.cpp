@@ -186,15 +186,6 @@ void ServerCore::RealtimeModeHandler::startRealtime() {
 
 void ServerCore::RealtimeModeHandler::stopRealtime() { host.stopRealtime(); }
 
-void ServerCore::LivefeatModeHandler::setFeaturesWanted(int camera, bool on) {
-    setSortedMember(featuresWanted, camera, on);
-    host.setCameraFeaturesWanted(camera, on);
-}
-
-void ServerCore::LivefeatModeHandler::setImagesWanted(int camera, bool on) {
-    host.setCameraImagesWanted(camera, on);
-}
-
 // ---- CameraInfo
 
 LuStr ServerCore::CameraInfo::name() const { return toLuStr(host.cameraName(camera)); }

@@ -84,20 +84,6 @@ private:
     HostInterface& host;
 };
 
-// Keeps the server core's list of cameras whose images are polled in step with the host's
-// features-wanted flags.
-class ServerCore::LivefeatModeHandler final : public RyStoreMultiClientHandlerBase::LiveFeatHandler {
-public:
-    LivefeatModeHandler(HostInterface& host, LuDArray<int>& featuresWanted) : host(host), featuresWanted(featuresWanted) {}
-
-    void setFeaturesWanted(int camera, bool on) override;
-    void setImagesWanted(int camera, bool on) override;
-
-private:
-    HostInterface& host;
-    LuDArray<int>& featuresWanted;
-};
-
 // One camera as camera descriptions read it, for the duration of one visit.
 class ServerCore::CameraInfo final : public RyStoreProtocol::ConstCamera {
 public:

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "server/acquire_adapter.h"
 #include "server/glob_frame.h"
 #include "server/host_adapters.h"
 #include "sessions/multi_client_handler.h"
@@ -17,12 +16,8 @@ ServerCore::ServerCore(HostInterface& host, const SessionModeTable& modes)
       config(new Config(*this)),
       clientHandler(new RyStoreMultiClientHandler(*configureHandler, modes)),
       realtimeHandler(new RealtimeModeHandler(host)),
-      livefeatHandler(new LivefeatModeHandler(host, featuresWanted)),
-      acquireHandler(new AcquireModeHandler(host)),
       frameCopy(new GlobFrame) {
     clientHandler->setRealtimeHandler(realtimeHandler.get());
-    clientHandler->setLiveFeatHandler(livefeatHandler.get());
-    clientHandler->setAcquireHandler(acquireHandler.get());
 }
 
 ServerCore::~ServerCore() {
@@ -32,7 +27,7 @@ ServerCore::~ServerCore() {
     clientHandler->setRealtimeHandler(nullptr);
     clientHandler->setLiveFeatHandler(nullptr);
     clientHandler->setAcquireHandler(nullptr);
-    featuresWanted.clear();
+    pumpStage = nullptr;
     cameraIndices.clear();
     clientHandler.reset();
     config.reset();
@@ -94,7 +89,7 @@ unsigned int ServerCore::clientCount() const { return clientHandler->clientCount
 void ServerCore::checkForEvent() {
     clientHandler->process();
     distributeFrame();
-    distributeImages();
+    if (pumpStage != nullptr) pumpStage->run();
 }
 
 void ServerCore::distributeFrame() {
@@ -107,58 +102,6 @@ void ServerCore::distributeFrame() {
     LuDArray<LuDArray<RyCircularMask>> masks = configureHandler->circularMasks();
     MaskInfo maskView(masks);
     clientHandler->distributeFrame(*frameCopy, timecode, maskView);
-}
-
-// Hands one camera's image to the clients while the host's buffers are valid.
-class ServerCore::ImageHandOver final : public HostInterface::ImageReceiver {
-public:
-    ImageHandOver(ServerCore& core, int camera) : core(core), camera(camera) {}
-
-    void receive(const HostInterface::CameraImage& image) override {
-        static const EmptySegments none;
-        RyStoreProtocol::ImageView view;
-        bool hasPixels = image.pixels != nullptr;
-        if (hasPixels) {
-            view.width = core.host.cameraImageWidth(camera);
-            view.height = core.host.cameraImageHeight(camera);
-            view.pixels = image.pixels;
-            // Pixels are read width x height bytes far: a buffer shorter than that is not sent.
-            size_t needed = view.width > 0 && view.height > 0 ? size_t(view.width) * size_t(view.height) : 0;
-            if (image.pixelCount < needed) hasPixels = false;
-        }
-        RyStoreProtocol::Timecode timecode{};
-        if (image.timecode)
-            for (size_t i = 0; i < timecode.size(); ++i) timecode[i] = static_cast<uint32_t>(image.timecode[i]);
-        core.handImageToClients(camera, image.segments ? *image.segments : none, hasPixels ? &view : nullptr,
-                                image.timecode ? &timecode : nullptr);
-    }
-
-private:
-    struct EmptySegments final : RyStoreProtocol::SegmentListInterface {
-        int segmentCount() const override { return 0; }
-        unsigned int value1(int) const override { return 0; }
-        unsigned int value2(int) const override { return 0; }
-        unsigned int value3(int) const override { return 0; }
-    };
-
-    ServerCore& core;
-    int camera;
-};
-
-void ServerCore::distributeImages() {
-    // A copy: sessions may change the selection while images are handed out.
-    LuDArray<int> cameras = featuresWanted;
-    for (int camera : cameras) {
-        if (!host.cameraImageAvailable(camera)) continue;
-        ImageHandOver handOver(*this, camera);
-        host.takeCameraImage(camera, handOver);
-        host.releaseCameraImage(camera);
-    }
-}
-
-void ServerCore::handImageToClients(int camera, const RyStoreProtocol::SegmentListInterface& segments,
-                                    const RyStoreProtocol::ImageView* image, const RyStoreProtocol::Timecode* timecode) {
-    clientHandler->distributeLiveFeatImage(camera, segments, image, timecode);
 }
 
 // ---- notifications

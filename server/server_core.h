@@ -23,8 +23,6 @@ public:
     class Config;
     class ConfigureHandler;
     class RealtimeModeHandler;
-    class LivefeatModeHandler;
-    class AcquireModeHandler;
     class CameraInfo;
     class MaskInfo;
 
@@ -49,12 +47,22 @@ public:
     void cameraThresholdChanged(int camera);
     void cameraRectangularMasksChanged(int camera);
 
+    // A stage of the event pump that runs after the realtime frame (libframeyard's live images).
+    class PumpStage {
+    public:
+        virtual void run() = 0;
+
+    protected:
+        ~PumpStage() = default;
+    };
+    // Neither is owned; null detaches. The stage and handlers a library attaches must outlive
+    // the core's pumping, and are detached by the core's destructor before sessions end.
+    void setPumpStage(PumpStage* stage) { pumpStage = stage; }
+
     // For the adapters.
     HostInterface& hostObject() { return host; }
     Config& configAdapter() { return *config; }
     RyStoreMultiClientHandler& clientHandlerObject() { return *clientHandler; }
-    // Cameras some live-feature client has selected: ascending, no duplicates.
-    LuDArray<int>& featuresWantedList() { return featuresWanted; }
     LuDArray<int>& cameraIndexList() { return cameraIndices; }
     // Tells every interested client; the value is the one requested, not one read back.
     void announceSetting(int camera, const LuStr& name, double value);
@@ -62,13 +70,8 @@ public:
     void broadcastRectangularMasks();
 
 private:
-    class ImageHandOver;
-
     bool failListening();
     void distributeFrame();
-    void distributeImages();
-    void handImageToClients(int camera, const RyStoreProtocol::SegmentListInterface& segments,
-                            const RyStoreProtocol::ImageView* image, const RyStoreProtocol::Timecode* timecode);
 
     LuTcpSocket listener;
     HostInterface& host;
@@ -76,11 +79,9 @@ private:
     std::unique_ptr<Config> config;
     std::unique_ptr<RyStoreMultiClientHandler> clientHandler;
     std::unique_ptr<RealtimeModeHandler> realtimeHandler;
-    std::unique_ptr<LivefeatModeHandler> livefeatHandler;
-    std::unique_ptr<AcquireModeHandler> acquireHandler;
     // The latest host frame, kept so that its storage serves the next frame too.
     std::unique_ptr<GlobFrame> frameCopy;
-    LuDArray<int> featuresWanted;
+    PumpStage* pumpStage = nullptr;
     int listenPort = defaultListenPort;
     LuDArray<int> cameraIndices;
 };

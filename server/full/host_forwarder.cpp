@@ -6,6 +6,13 @@
 
 namespace store {
 
+Server::Impl::Impl(Server& host)
+    : HostForwarderBase(host, fullServerModes()), images(*this, server().clientHandlerObject()), acquisitions(*this) {
+    server().clientHandlerObject().setLiveFeatHandler(&images);
+    server().clientHandlerObject().setAcquireHandler(&acquisitions);
+    server().setPumpStage(&images);
+}
+
 namespace {
 
 Server::RectangularMask toHost(const HostInterface::RectangularMask& mask) {

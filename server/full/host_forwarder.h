@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "server/full/acquire_adapter.h"
+#include "server/full/live_images.h"
 #include "server/host_forwarder_base.h"
 
 class SessionModeTable;
@@ -18,7 +20,8 @@ const SessionModeTable& fullServerModes();
 // nothing of the implementation may leave the library.
 class __attribute__((visibility("hidden"))) Server::Impl final : public HostForwarderBase<Server> {
 public:
-    explicit Impl(Server& host) : HostForwarderBase(host, fullServerModes()) {}
+    // Live features and acquisitions are libframeyard's: their adapters are attached here.
+    explicit Impl(Server& host);
 
     std::vector<NumberSetting> cameraNumberSettings(int camera) override;
     bool changeCameraSetting(int camera, const std::string& name, float value) override {
@@ -56,6 +59,10 @@ public:
     AcquiredImage acquiredImage(int acquisition, int field, int camera) override;
     std::vector<Centroid> acquiredCentroids(int acquisition, int field, int camera) override;
     void endAcquire(int acquisition) override { host.endAcquire(acquisition); }
+
+private:
+    LiveImages images;
+    AcquireModeHandler acquisitions;
 };
 
 // The host's segment records in wire order (second, first, third value); no list is an empty one.

@@ -2,12 +2,13 @@
 // The host's acquisitions as acquisition sessions see them: every operation forwards to the
 // host callback of the same name, with the request's flags copied into the host's records and
 // recorded centroids converted to display coordinates in fixed point. Images pass unchanged.
-#include "server/server_core.h"
+#include "server/host_interface.h"
+#include "sessions/multi_client_handler.h"
 #include "sessions/acquire_request.h"
 
 namespace store {
 
-class ServerCore::AcquireModeHandler final : public RyStoreMultiClientHandlerBase::AcquireHandler {
+class AcquireModeHandler final : public RyStoreMultiClientHandlerBase::AcquireHandler {
 public:
     using Frames = LuDArray<RyStoreMultiClientHandlerBase::AcquireRequest::Frame>;
 

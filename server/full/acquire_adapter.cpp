@@ -1,4 +1,4 @@
-#include "server/acquire_adapter.h"
+#include "server/full/acquire_adapter.h"
 
 #include <vector>
 
@@ -7,14 +7,14 @@
 
 namespace store {
 
-void ServerCore::AcquireModeHandler::setAcquireRequest(int id, const Frames& frames) {
+void AcquireModeHandler::setAcquireRequest(int id, const Frames& frames) {
     std::vector<HostInterface::AcquireField> fields;
     fields.reserve(size_t(frames.getSize()));
     for (const auto& frame : frames) fields.push_back({frame.sendGlobs, frame.sendImages});
     host.setAcquireRequest(id, fields);
 }
 
-LuNullable<RyStoreProtocol::Timecode> ServerCore::AcquireModeHandler::acquiredTimecode(int id, int field) {
+LuNullable<RyStoreProtocol::Timecode> AcquireModeHandler::acquiredTimecode(int id, int field) {
     LuNullable<RyStoreProtocol::Timecode> result;
     if (!host.acquiredTimecodeAvailable(id, field)) return result;
     HostInterface::Timecode components = host.acquiredTimecode(id, field);
@@ -24,12 +24,12 @@ LuNullable<RyStoreProtocol::Timecode> ServerCore::AcquireModeHandler::acquiredTi
     return result;
 }
 
-RyStoreProtocol::ImageView ServerCore::AcquireModeHandler::acquiredImage(int id, int field, int camera) {
+RyStoreProtocol::ImageView AcquireModeHandler::acquiredImage(int id, int field, int camera) {
     HostInterface::AcquiredImage image = host.acquiredImage(id, field, camera);
     return RyStoreProtocol::ImageView{image.width, image.height, image.pixels};
 }
 
-LuDArray<RyStoreProtocol::Centroid> ServerCore::AcquireModeHandler::acquiredCentroids(int id, int field, int camera) {
+LuDArray<RyStoreProtocol::Centroid> AcquireModeHandler::acquiredCentroids(int id, int field, int camera) {
     std::vector<HostInterface::Centroid> centroids = host.acquiredCentroids(id, field, camera);
     DisplayScale scale(host.cameraImageWidth(camera), host.cameraImageHeight(camera));
     LuDArray<RyStoreProtocol::Centroid> out;
