@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "frameyard/server.h"
+#include "bench/quiet_host.h"
 #include "protocol/acquire/acquire_records.h"
 #include "protocol/common/byte_order.h"
 #include "protocol/frames/frame_format.h"
@@ -46,9 +46,9 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 
 // ---- the host: a finished recording of `fields` fields, the same pictures for every field ------
 
-class BenchHost final : public store::Server {
+class BenchHost final : public QuietHost {
 public:
-    explicit BenchHost(int fields) : fields(fields), pixels(cameras) {
+    explicit BenchHost(int fields) : QuietHost(cameras), fields(fields), pixels(cameras) {
         for (int c = 0; c < cameras; ++c) {
             pixels[size_t(c)].resize(size_t(width) * height);
             for (size_t i = 0; i < pixels[size_t(c)].size(); ++i) pixels[size_t(c)][i] = uint8_t(i * 31 + size_t(c));
@@ -63,40 +63,10 @@ public:
     std::vector<std::vector<unsigned char>> pixels;
     std::vector<Centroid> centroids;
 
-    void reportError(const std::string& message) override { std::fprintf(stderr, "error: %s\n", message.c_str()); }
-    void reportWarning(const std::string&) override {}
-    int cameraCount() override { return cameras; }
-    int cameraThreshold(int) override { return 0; }
-    bool setCameraThreshold(int, int) override { return true; }
-    std::vector<NumberSetting> cameraNumberSettings(int) override { return {}; }
-    bool changeCameraSetting(int, const std::string&, float) override { return true; }
-    float cameraPixelAspectRatio(int) override { return 1.0f; }
-    std::vector<CircularMask> cameraCircularMasks(int) override { return {}; }
-    void setCameraCircularMasks(int, const std::vector<CircularMask>&) override {}
-    bool cameraSupportsRectangularMasks(int) override { return false; }
-    std::vector<RectangularMask> cameraRectangularMasks(int) override { return {}; }
-    void addCameraRectangularMask(int, const RectangularMask&) override {}
-    void deleteCameraRectangularMask(int, const RectangularMask&) override {}
-    std::string cameraName(int camera) override { return "cam" + std::to_string(camera); }
-    int cameraImageWidth(int) override { return width; }
-    int cameraImageHeight(int) override { return height; }
-    void realtimeStarting() override {}
-    bool frameAvailable() override { return false; }
-    const Frame* currentFrame() override { return nullptr; }
-    void startRealtime() override {}
-    void stopRealtime() override {}
-    void setCameraFeaturesWanted(int, bool) override {}
-    void setCameraImagesWanted(int, bool) override {}
-    bool cameraImageAvailable(int) override { return false; }
-    Image cameraImage(int) override { return {nullptr, nullptr, nullptr}; }
-    void releaseCameraImage(int) override {}
     bool acquireSupported() override { return true; }
-    void setAcquireRequest(int, const std::vector<AcquireFrame>&) override {}
     bool acquireReady(int) override { return true; }
-    void acquireGo(int) override {}
     bool acquireFieldReady(int) override { return true; }
     void startAcquireRecording(int) override { ++started; }
-    void stopAcquireRecording(int) override {}
     bool acquireRecordingFinished(int) override { return finished; }
     int acquiredFrameCount(int) override { return fields; }
     bool acquiredTimecodeAvailable(int, int) override { return true; }

@@ -128,6 +128,21 @@ TEST(AcquiredDataSender, DownloadIsPacedByWhatTheClientTakes) {
     EXPECT_TRUE(download.inner.taken == expected);
 }
 
+TEST(AcquiredDataSender, ClientThatStopsReadingIsStillCutOffByTheStallRule) {
+    Download download;
+    ScriptedRecording& r = download.recording;
+    r.cameras = 1;
+    for (int f = 0; f < 20; ++f) r.fields.push_back({std::nullopt, true, false, {ScriptedRecording::camera(500, 500, f, 0)}});
+    download.inner.room = 0;
+    AcquiredDataSender sender(download.socket, r);
+    for (int poll = 0; poll < 5; ++poll) EXPECT_EQ(sender.process(), Result::sending);
+    download.clock.time += 9.0;
+    EXPECT_EQ(sender.process(), Result::sending);
+    download.clock.time += 2.0;
+    EXPECT_EQ(sender.process(), Result::failed);
+    EXPECT_EQ(download.inner.abortCalls, 1);
+}
+
 TEST(AcquiredDataSender, LargeImagesGoInPiecesFetchedAgain) {
     Download download;
     ScriptedRecording& r = download.recording;
