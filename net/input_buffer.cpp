@@ -56,6 +56,15 @@ SessionInputBuffer::Read SessionInputBuffer::read(void* out, size_t n) {
 
 SessionInputBuffer::Read SessionInputBuffer::readByte(uint8_t& value) { return read(&value, 1); }
 
+SessionInputBuffer::Read SessionInputBuffer::takeByte(uint8_t& value) {
+    Read result = readByte(value);
+    if (result == Read::ok)
+        commit();
+    else
+        rollback();
+    return result;
+}
+
 SessionInputBuffer::Read SessionInputBuffer::readU16(uint16_t& value) {
     uint8_t bytes[2];
     Read result = read(bytes, 2);

@@ -54,6 +54,9 @@ public:
     Read readU16(uint16_t& value);  // big-endian
     Read readU32(uint32_t& value);  // big-endian
     Read skip(size_t n);
+    // One byte as a transaction of its own: taken for good when it is there, left alone
+    // otherwise (the open transaction is committed or rolled back with it).
+    Read takeByte(uint8_t& value);
     // The next byte without taking it.
     Read peekByte(uint8_t& value) const;
     // Points data at the next n bytes inside the buffer and takes them; the pointer stays valid

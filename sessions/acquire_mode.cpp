@@ -10,21 +10,6 @@
 
 using Read = SessionInputBuffer::Read;
 
-namespace {
-
-// One byte as one transaction: taken when it is there, left alone otherwise.
-Read readByte(NonBlockingSocket& socket, uint8_t& byte) {
-    SessionInputBuffer& input = socket.input();
-    Read result = input.readByte(byte);
-    if (result == Read::ok)
-        input.commit();
-    else
-        input.rollback();
-    return result;
-}
-
-}  // namespace
-
 AcquireMode::~AcquireMode() {
     // A session that goes while the acquisition runs (the server shutting down, the handler
     // removing it) still ends it for the host.
@@ -115,7 +100,7 @@ bool AcquireMode::stepReady() {
 bool AcquireMode::stepArming() {
     if (!session.socket().hasInput()) return false;
     uint8_t command = 0;
-    Read read = readByte(session.socket(), command);
+    Read read = session.socket().input().takeByte(command);
     if (read == Read::waiting) return false;
     if (read == Read::failed) {
         endAcquisition(Next::waitForClientToClose);
@@ -151,7 +136,7 @@ bool AcquireMode::stepRecording() {
     bool progress = false;
     if (session.socket().hasInput()) {
         uint8_t command = 0;
-        Read read = readByte(session.socket(), command);
+        Read read = session.socket().input().takeByte(command);
         if (read == Read::failed) {
             endAcquisition(Next::waitForClientToClose);
             return true;
@@ -202,7 +187,7 @@ bool AcquireMode::stepData() {
 bool AcquireMode::stepWaitingToClose() {
     if (!session.socket().hasInput()) return false;
     uint8_t byte = 0;
-    Read read = readByte(session.socket(), byte);
+    Read read = session.socket().input().takeByte(byte);
     if (read == Read::waiting) return false;
     if (read == Read::failed) {
         fy::diagnostic("Client closed\n");

@@ -22,7 +22,7 @@ public:
     static constexpr uint64_t lowMark = 1024 * 1024;
     // Most bytes one poll hands to the socket, so that a client whose kernel buffer drains as
     // fast as it fills does not keep the host in one poll for the whole download.
-    static constexpr uint64_t pollBudget = 2 * 1024 * 1024;
+    static constexpr uint64_t pollBudget = 512 * 1024;
     // Images up to this size go in one piece; larger ones in pieces of it, fetched again from
     // the retriever for each piece (the host's pixels are not kept across polls).
     static constexpr uint64_t imagePiece = 4 * 1024 * 1024;

@@ -103,7 +103,11 @@ TEST(AcquiredDataSender, DownloadIsPacedByWhatTheClientTakes) {
     const std::string expected = reference.all();
     download.inner.room = 0;  // a client that reads nothing yet
     AcquiredDataSender sender(download.socket, r);
+    // A poll writes at most its budget; polls go on writing up to the low mark.
     EXPECT_EQ(sender.process(), Result::sending);
+    EXPECT_LT(download.socket.pendingOutput(), AcquiredDataSender::pollBudget + 120000);
+    for (int poll = 0; poll < 10 && download.socket.pendingOutput() < AcquiredDataSender::lowMark; ++poll)
+        sender.process();
     uint64_t pending = download.socket.pendingOutput();
     EXPECT_GE(pending, AcquiredDataSender::lowMark);
     EXPECT_LT(pending, AcquiredDataSender::lowMark + 2 * 120000) << "at most one field past the low mark";
@@ -122,6 +126,21 @@ TEST(AcquiredDataSender, DownloadIsPacedByWhatTheClientTakes) {
     download.socket.flushOutput();
     EXPECT_EQ(download.inner.taken.size(), expected.size());
     EXPECT_TRUE(download.inner.taken == expected);
+}
+
+TEST(AcquiredDataSender, ClientThatStopsReadingIsStillCutOffByTheStallRule) {
+    Download download;
+    ScriptedRecording& r = download.recording;
+    r.cameras = 1;
+    for (int f = 0; f < 20; ++f) r.fields.push_back({std::nullopt, true, false, {ScriptedRecording::camera(500, 500, f, 0)}});
+    download.inner.room = 0;
+    AcquiredDataSender sender(download.socket, r);
+    for (int poll = 0; poll < 5; ++poll) EXPECT_EQ(sender.process(), Result::sending);
+    download.clock.time += 9.0;
+    EXPECT_EQ(sender.process(), Result::sending);
+    download.clock.time += 2.0;
+    EXPECT_EQ(sender.process(), Result::failed);
+    EXPECT_EQ(download.inner.abortCalls, 1);
 }
 
 TEST(AcquiredDataSender, LargeImagesGoInPiecesFetchedAgain) {

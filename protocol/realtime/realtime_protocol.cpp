@@ -14,23 +14,12 @@ namespace {
 
 using Read = SessionInputBuffer::Read;
 
-// One byte as one transaction: taken for good when it is there, left alone otherwise.
-Read readByte(NonBlockingSocket& socket, uint8_t& byte) {
-    SessionInputBuffer& input = socket.input();
-    Read result = input.readByte(byte);
-    if (result == Read::ok)
-        input.commit();
-    else
-        input.rollback();
-    return result;
-}
-
 // Reads and drops everything that has arrived; false once the client has closed.
 bool discardInput(NonBlockingSocket& socket) {
     if (!socket.hasInput()) return true;
     uint8_t byte = 0;
     for (;;) {
-        Read result = readByte(socket, byte);
+        Read result = socket.input().takeByte(byte);
         if (result == Read::failed) return false;
         if (result == Read::waiting) return true;
     }
@@ -190,7 +179,7 @@ RealtimeProtocol::Impl::Stage2Handler::Wait RealtimeProtocol::Impl::Stage2Handle
     }
     if (!socket.hasInput()) return Wait::pending;
     uint8_t reply = 0;
-    Read result = readByte(socket, reply);
+    Read result = socket.input().takeByte(reply);
     if (result == Read::waiting) return Wait::pending;
     queryState = 2;
     if (result == Read::failed) return Wait::ended;
@@ -204,7 +193,7 @@ RealtimeProtocol::Impl::Stage2Handler::Wait RealtimeProtocol::Impl::Stage2Handle
     if (goState == 0) goState = 1;
     if (!socket.hasInput()) return Wait::pending;
     uint8_t reply = 0;
-    Read result = readByte(socket, reply);
+    Read result = socket.input().takeByte(reply);
     if (result == Read::waiting) return Wait::pending;
     goState = 2;
     if (result == Read::failed) return Wait::ended;
@@ -302,7 +291,7 @@ RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::stepStage2() {
 RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::stepGoAhead() {
     if (!socket.hasInput()) return Step::waiting;
     uint8_t command = 0;
-    Read result = readByte(socket, command);
+    Read result = socket.input().takeByte(command);
     if (result == Read::waiting) return Step::waiting;
     if (result == Read::failed) {
         close();
@@ -326,7 +315,7 @@ RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::stepReadingThreshold() {
     if (!socket.hasInput()) return Step::waiting;
     while (thresholdBytes.size() < 4) {
         uint8_t byte = 0;
-        Read result = readByte(socket, byte);
+        Read result = socket.input().takeByte(byte);
         if (result == Read::waiting) return Step::waiting;
         if (result == Read::failed) {
             close();

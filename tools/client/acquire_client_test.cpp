@@ -20,6 +20,28 @@ std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t
     return a;
 }
 
+// A one-camera server that takes a request of `requestBytes`, readies the acquisition and, once
+// the client has started it, sends `recording`.
+ScriptedServer oneCameraServer(size_t requestBytes, std::vector<uint8_t> recording) {
+    return ScriptedServer([requestBytes, recording](int fd) {
+        readBytes(fd, requestBytes);
+        writeBytes(fd, words({1}));
+        readBytes(fd, 3);
+        writeBytes(fd, {'R'});
+        readBytes(fd, 1);
+        writeBytes(fd, recording);
+        readBytes(fd, 1);
+    });
+}
+
+// Request, camera value, ready, start.
+void startRecording(AcquireSession& session) {
+    ASSERT_EQ(session.open(), 1);
+    session.sendCameraValues({});
+    ASSERT_TRUE(session.waitReady(2000));
+    session.start();
+}
+
 TEST(AcquireRequestEncoding, ListsOfMoreThan65535FieldsTakeSeveralRuns) {
     AcquireRequest request;
     request.globs = true;
@@ -99,25 +121,14 @@ TEST(AcquireSession, FieldNumbersThatLookLikeOtherRecords) {
     // Start 0: the first field's number is 0 like a progress record's first word. Start
     // 65535: the first field is numbered like the end marker.
     for (uint16_t start : {uint16_t(0), uint16_t(65535)}) {
-        ScriptedServer server([&](int fd) {
-            readBytes(fd, 2 + 2 + 6 + 2);
-            writeBytes(fd, words({1}));
-            readBytes(fd, 3);
-            writeBytes(fd, {'R'});
-            readBytes(fd, 1);
-            writeBytes(fd, words({0, uint16_t(start + 1), 65535, start}) + std::vector<uint8_t>{'0', '1'} +
-                               words({0xFFFF, 2, 0, 0xFFFF}));
-            readBytes(fd, 1);
-        });
+        ScriptedServer server = oneCameraServer(2 + 2 + 6 + 2, words({0, uint16_t(start + 1), 65535, start}) +
+                                                                   std::vector<uint8_t>{'0', '1'} + words({0xFFFF, 2, 0, 0xFFFF}));
         Connection connection(server.endpoint());
         AcquireRequest asked;
         asked.startFieldId = start;
         asked.fields = 1;
         AcquireSession session(connection, asked);
-        ASSERT_EQ(session.open(), 1);
-        session.sendCameraValues({});
-        ASSERT_TRUE(session.waitReady(2000));
-        session.start();
+        startRecording(session);
         AcquireProgress progress;
         ASSERT_EQ(session.next(2000, progress), AcquireSession::Event::progress) << start;
         ASSERT_EQ(session.next(2000, progress), AcquireSession::Event::data) << start;
@@ -132,24 +143,14 @@ TEST(AcquireSession, FieldNumbersThatLookLikeOtherRecords) {
 TEST(AcquireSession, FieldZeroWithATimecodeIsNotTakenForProgress) {
     // Field 0's timecode 't' 0 ... reads like a recorded count of 0x7400, which a request of
     // 100000 fields could reach; its progress value tells the two apart.
-    ScriptedServer server([&](int fd) {
-        readBytes(fd, 2 + 2 + 10 + 2);
-        writeBytes(fd, words({1}));
-        readBytes(fd, 3);
-        writeBytes(fd, {'R'});
-        readBytes(fd, 1);
-        writeBytes(fd, words({0, 2, progressValue(2, 100000), 0}) + std::vector<uint8_t>{'t', 0, 1, 2, 3, '0', '0'} +
-                           words({1}) + std::vector<uint8_t>{'0', '0'} + words({0xFFFF}));
-        readBytes(fd, 1);
-    });
+    ScriptedServer server = oneCameraServer(2 + 2 + 10 + 2, words({0, 2, progressValue(2, 100000), 0}) +
+                                                                std::vector<uint8_t>{'t', 0, 1, 2, 3, '0', '0'} + words({1}) +
+                                                                std::vector<uint8_t>{'0', '0'} + words({0xFFFF}));
     Connection connection(server.endpoint());
     AcquireRequest asked;
     asked.fields = 100000;
     AcquireSession session(connection, asked);
-    ASSERT_EQ(session.open(), 1);
-    session.sendCameraValues({});
-    ASSERT_TRUE(session.waitReady(2000));
-    session.start();
+    startRecording(session);
     AcquireProgress progress;
     ASSERT_EQ(session.next(2000, progress), AcquireSession::Event::progress);
     EXPECT_EQ(session.recordedFields(), 2u);
