@@ -2,6 +2,8 @@
 #   cmake -DLIBRARY=<file> -DNM=<nm> -DREADELF=<readelf> -DOPERATIONS=<op|op|...> [-DSONAME=<name>]
 #         -P CheckExports.cmake
 # (without SONAME the library must have none)
+#   With -DPREFIX=<namespace::> every exported symbol must lie in that namespace (its functions,
+#   vtables and type information) instead of belonging to store::Server.
 # Every defined dynamic symbol must belong to store::Server (its operations, vtable and
 # typeinfo), every operation of the public class must be there, the SONAME must match and the
 # library may need nothing but the C and C++ runtime (and sanitizer runtimes in such builds).
@@ -19,6 +21,11 @@ if(NOT nm_result EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
 endif()
 
+if(PREFIX)
+  set(owner "${PREFIX}")
+else()
+  set(owner "store::Server")
+endif()
 string(REPLACE "\n" ";" lines "${symbols}")
 set(foreign "")
 set(names "")
@@ -29,7 +36,12 @@ foreach(line IN LISTS lines)
   # "<address> <type> <name>"; the name may contain spaces.
   string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
   list(APPEND names "${name}")
-  if(name MATCHES "^store::Server::Impl" OR name MATCHES "^store::Server::[A-Za-z]+::")
+  if(PREFIX)
+    string(FIND "${name}" "${PREFIX}" at)
+    if(NOT at EQUAL 0 AND NOT name MATCHES "^(vtable|typeinfo|typeinfo name|VTT) for ${PREFIX}")
+      list(APPEND foreign "${name}")
+    endif()
+  elseif(name MATCHES "^store::Server::Impl" OR name MATCHES "^store::Server::[A-Za-z]+::")
     list(APPEND foreign "${name}")
   elseif(NOT name MATCHES "^store::Server::"
          AND NOT name MATCHES "^(vtable|typeinfo|typeinfo name) for store::Server$")
@@ -38,12 +50,16 @@ foreach(line IN LISTS lines)
 endforeach()
 if(foreign)
   list(JOIN foreign "\n  " text)
-  message(FATAL_ERROR "Exported symbols outside store::Server:\n  ${text}")
+  message(FATAL_ERROR "Exported symbols outside ${owner}:\n  ${text}")
 endif()
 
 string(REPLACE "|" ";" operations "${OPERATIONS}")
-set(required ${operations}
-  "vtable for store::Server" "typeinfo for store::Server" "typeinfo name for store::Server")
+if(PREFIX)
+  set(required ${operations})
+else()
+  set(required ${operations}
+    "vtable for store::Server" "typeinfo for store::Server" "typeinfo name for store::Server")
+endif()
 foreach(name IN LISTS required)
   if(NOT name IN_LIST names)
     message(FATAL_ERROR "Not exported: ${name}")
@@ -69,4 +85,4 @@ foreach(entry IN LISTS needed)
   endif()
 endforeach()
 list(LENGTH names count)
-message(STATUS "${LIBRARY}: ${count} exported symbols, all of store::Server")
+message(STATUS "${LIBRARY}: ${count} exported symbols, all of ${owner}")

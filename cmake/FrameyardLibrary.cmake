@@ -1,11 +1,15 @@
-# frameyard_shared_library(NAME <name> HEADER <public header> MAP <version script>
+# frameyard_shared_library(NAME <target> [OUTPUT <file name>] HEADER <public header> MAP <version script>
 #                          OBJECTS <layer targets whose objects go in> LINK <archives>
 #                          OPERATIONS <the public class's operations, as nm -C prints them>
-#                          [SOVERSION <major>] DESCRIPTION <text>)
+#                          [SOVERSION <major>] DESCRIPTION <text>
+#                          [INCLUDE_DIR <dir>] [HEADER_DIR <dir>] [EXPORT_PREFIX <name::>]
+#                          [HEADER_STD <c++NN>])
 # One deliverable: a shared library whose only exported interface is its public class, built
 # from the objects of the given layer targets (so that the version script decides about every
 # symbol they define) with the lower layers linked in from their archives. It comes with its
 # exports test, its pkg-config file, its installed header and its target in the CMake package.
+# A library with a namespace of public classes (the client library) names that namespace as
+# EXPORT_PREFIX, its include root as INCLUDE_DIR and its folder of headers as HEADER_DIR.
 include(CMakePackageConfigHelpers)
 
 set(frameyard_cmake_dir "${CMAKE_INSTALL_LIBDIR}/cmake/frameyard")
@@ -21,7 +25,17 @@ else()
 endif()
 
 function(frameyard_shared_library)
-  cmake_parse_arguments(ARG "" "NAME;HEADER;MAP;SOVERSION;DESCRIPTION" "OBJECTS;LINK;OPERATIONS" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME;OUTPUT;HEADER;MAP;SOVERSION;DESCRIPTION;INCLUDE_DIR;HEADER_DIR;EXPORT_PREFIX;HEADER_STD"
+                        "OBJECTS;LINK;OPERATIONS" ${ARGN})
+  if(NOT ARG_INCLUDE_DIR)
+    set(ARG_INCLUDE_DIR "${PROJECT_SOURCE_DIR}/server/include")
+  endif()
+  if(NOT ARG_OUTPUT)
+    set(ARG_OUTPUT ${ARG_NAME})
+  endif()
+  if(NOT ARG_HEADER_STD)
+    set(ARG_HEADER_STD c++11)
+  endif()
   set(name ${ARG_NAME})
   set(objects "")
   foreach(layer IN LISTS ARG_OBJECTS)
@@ -32,16 +46,16 @@ function(frameyard_shared_library)
   add_library(frameyard::${name} ALIAS ${name})
   target_link_libraries(${name} PRIVATE ${ARG_LINK})
   target_include_directories(${name} INTERFACE
-    "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/server/include>"
+    "$<BUILD_INTERFACE:${ARG_INCLUDE_DIR}>"
     "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
   set_target_properties(${name} PROPERTIES
-    OUTPUT_NAME ${name}
+    OUTPUT_NAME ${ARG_OUTPUT}
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
     LINK_DEPENDS "${ARG_MAP}")
   if(ARG_SOVERSION)
     set_target_properties(${name} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ARG_SOVERSION})
-    set(soname "lib${name}.so.${ARG_SOVERSION}")
+    set(soname "lib${ARG_OUTPUT}.so.${ARG_SOVERSION}")
   else()
     # Without this CMake would still give the library its own file name as SONAME.
     set_target_properties(${name} PROPERTIES NO_SONAME ON)
@@ -62,12 +76,15 @@ function(frameyard_shared_library)
     ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
     RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
   install(FILES "${ARG_HEADER}" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/frameyard")
+  if(ARG_HEADER_DIR)
+    install(DIRECTORY "${ARG_HEADER_DIR}" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/frameyard")
+  endif()
   install(EXPORT ${name}Targets NAMESPACE frameyard:: DESTINATION "${frameyard_cmake_dir}")
 
-  set(pc_name ${name})
+  set(pc_name ${ARG_OUTPUT})
   set(pc_description "${ARG_DESCRIPTION}")
-  configure_file("${PROJECT_SOURCE_DIR}/cmake/frameyard.pc.in" "${CMAKE_CURRENT_BINARY_DIR}/${name}.pc" @ONLY)
-  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/${name}.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/frameyard.pc.in" "${CMAKE_CURRENT_BINARY_DIR}/${ARG_OUTPUT}.pc" @ONLY)
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/${ARG_OUTPUT}.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 
   if(FRAMEYARD_BUILD_TESTS)
     # A list would be split into arguments on its way to the script.
@@ -76,11 +93,14 @@ function(frameyard_shared_library)
     add_test(NAME ${name}_exports
       COMMAND "${CMAKE_COMMAND}" "-DLIBRARY=$<TARGET_FILE:${name}>" "-DNM=${CMAKE_NM}"
               "-DREADELF=${CMAKE_READELF}" "-DSONAME=${soname}" "-DOPERATIONS=${operations}"
+              "-DPREFIX=${ARG_EXPORT_PREFIX}"
               -P "${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake")
-    # Hosts are often old code bases: the public header stands alone as C++11, warning-free.
-    add_test(NAME ${name}_header_cxx11
-      COMMAND "${CMAKE_CXX_COMPILER}" -std=c++11 -fsyntax-only -Wall -Wextra -Wpedantic -Werror
-              -x c++ "${ARG_HEADER}")
+    # Hosts are often old code bases: the public header stands alone as C++11, warning-free
+    # (client headers as C++17).
+    string(REPLACE "c++" "cxx" standard "${ARG_HEADER_STD}")
+    add_test(NAME ${name}_header_${standard}
+      COMMAND "${CMAKE_CXX_COMPILER}" -std=${ARG_HEADER_STD} -fsyntax-only -Wall -Wextra -Wpedantic -Werror
+              -I "${ARG_INCLUDE_DIR}" -include "${ARG_HEADER}" -x c++ /dev/null)
   endif()
 endfunction()
 
