@@ -123,6 +123,7 @@ size_t AcquireDecoder::decode(const uint8_t* data, size_t size, AcquireItem& ite
         return in.used() + used;
     }
     case Phase::done:
+        if (size == 0) return 0;
         throw ProtocolError("the server sent " + std::to_string(size) + " bytes after the acquisition ended");
     }
     return 0;
