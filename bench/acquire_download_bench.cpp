@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "frameyard/client/requests.h"
 #include "protocol/acquire/acquire_records.h"
 #include "protocol/common/byte_order.h"
 #include "protocol/frames/frame_format.h"
@@ -202,19 +203,17 @@ struct Reader {
     }
 
     bool handshake(int fields) {
-        std::vector<uint8_t> request{'a', '1', 0, 0};
-        for (int list = 0; list < 2; ++list) {
-            RyStoreProtocol::putU16(request, 0);
-            RyStoreProtocol::putU16(request, uint16_t(fields));
-            RyStoreProtocol::putU16(request, 0xFFFF);
-        }
-        RyStoreProtocol::putU16(request, 0);
-        request.insert(request.end(), 2 * cameras + 1, 0);  // the camera values and the closing byte
+        frameyard::AcquireRequest acquire;
+        acquire.centroids = true;
+        acquire.images = true;
+        acquire.fields = uint32_t(fields);
+        frameyard::Bytes request = frameyard::encodeAcquireRequest(acquire);
+        frameyard::Bytes values = frameyard::encodeCameraValues({}, cameras);
+        frameyard::Bytes start = frameyard::encodeStart();
         uint8_t answer[3 + 6];
-        bool ok = sendAll(fd, request.data(), request.size() - 2 * cameras - 1) &&
-                  receiveAll(fd, answer, 2) && sendAll(fd, request.data() + request.size() - 2 * cameras - 1,
-                                                      2 * cameras + 1) &&
-                  receiveAll(fd, answer + 2, 1) && answer[2] == 'R' && sendAll(fd, "S", 1) &&
+        bool ok = sendAll(fd, request.data(), request.size()) && receiveAll(fd, answer, 2) &&
+                  sendAll(fd, values.data(), values.size()) && receiveAll(fd, answer + 2, 1) && answer[2] == 'R' &&
+                  sendAll(fd, start.data(), start.size()) &&
                   receiveAll(fd, answer + 3, 6);  // the one progress record
         if (!ok) error = "the acquisition exchange failed";
         return ok;

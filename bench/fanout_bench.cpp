@@ -38,6 +38,8 @@
 
 #include "bench/bench_support.h"
 #include "bench/stream_reader.h"
+#include "frameyard/client/decoders.h"
+#include "frameyard/client/error.h"
 #include "tests/test_client.h"
 
 namespace {
@@ -73,30 +75,35 @@ struct Pace {
 };
 
 // The clients' frames: 't' and four timecode bytes (the sequence number), then per camera a
-// u16 count and count centroids.
+// u16 count and count centroids, read by the client library as any client reads them.
 class Reader final : public bench::StreamReader {
 public:
     Reader(const std::vector<int>& fds, bool compact, const Stamps& stamps)
-        : StreamReader(fds, stamps, 1 << 18, 1, false), centroidSize(compact ? 4 : 10) {}
+        : StreamReader(fds, stamps, 1 << 18, 1, false), decoder(format(compact)) {}
     ~Reader() override { stop(); }
 
 private:
-    size_t frameLength(const uint8_t* p, size_t available) override {
-        if (available == 0) return 0;
-        if (p[0] != 't') {
-            fail("a frame does not start with its timecode");
-            return 0;
-        }
-        size_t at = 5;
-        for (int camera = 0; camera < cameras; ++camera) {
-            if (available < at + 2) return 0;
-            size_t count = static_cast<size_t>(p[at]) << 8 | p[at + 1];
-            at += 2 + count * centroidSize;
-        }
-        return available < at ? 0 : at;
+    static frameyard::RealtimeFormat format(bool compact) {
+        frameyard::RealtimeFormat f;
+        f.cameras = cameras;
+        f.compact = compact;
+        f.timecodes = true;
+        f.handshake = false;   // the benchmark answered the handshake before the reader started
+        return f;
     }
 
-    const size_t centroidSize;
+    size_t frameLength(const uint8_t* p, size_t available) override {
+        try {
+            return decoder.decode(p, available, item, frame);
+        } catch (const frameyard::Error&) {
+            fail("a frame does not read as a realtime frame");
+            return 0;
+        }
+    }
+
+    frameyard::RealtimeDecoder decoder;
+    frameyard::RealtimeItem item;
+    frameyard::Frame frame;
 };
 
 // A host with eight 640 x 480 cameras whose frame always holds the same 200 centroids per
@@ -190,15 +197,15 @@ Result runLibrary(int clients, bool compact, Pace pace, double seconds) {
         return failure("clients not accepted");
     // The start handshake with timecodes, all clients at once: one host frame answers every
     // waiting client with 'r'.
-    for (auto& c : connections) c->send(compact ? "Rft1" : "Rt1");
+    for (auto& c : connections) c->send(frameyard::encodeRealtimeOpening({compact, true}));
     for (auto& c : connections)
         if (textOf(c->read(host, 1)) != "t") return failure("no timecode query");
-    for (auto& c : connections) c->send("1");
+    for (auto& c : connections) c->send(frameyard::encodeTimecodeAnswer(true));
     pump(host, 20);
     host.handshakeFrames = 1;
     for (auto& c : connections)
         if (textOf(c->read(host, 1)) != "r") return failure("no ready byte");
-    for (auto& c : connections) c->send("g");
+    for (auto& c : connections) c->send(frameyard::encodeGo());
     pump(host, 20);
 
     std::vector<int> fds;

@@ -24,6 +24,8 @@
 
 #include "bench/bench_support.h"
 #include "bench/stream_reader.h"
+#include "frameyard/client/decoders.h"
+#include "frameyard/client/error.h"
 #include "tests/test_client.h"
 
 namespace {
@@ -68,27 +70,29 @@ public:
     ~Reader() override { stop(); }
 
 private:
-    static size_t u16At(const uint8_t* p) { return size_t(p[0]) << 8 | p[1]; }
-
     size_t frameLength(const uint8_t* p, size_t available) override {
-        if (available < 4) return 0;
-        if (u16At(p) != 0xFFFF || (p[2] != 5 && p[2] != 10) || p[3] != 't') {
-            fail("a frame does not start with its timecode header");
+        try {
+            size_t used = decoder.decode(p, available, item);
+            if (used > 0 && (item.kind != frameyard::LiveItem::Kind::frame || !item.frame.timecode)) {
+                fail("a frame does not start with its timecode header");
+                return 0;
+            }
+            return used;
+        } catch (const frameyard::Error&) {
+            fail("a frame does not read as a live-feature frame");
             return 0;
         }
-        size_t at = 3 + p[2];
-        if (available < at) return 0;
-        if (p[2] == 10) at += u16At(p + 9) * u16At(p + 11);
-        if (available < at + 2) return 0;
-        at += 2 + 6 * u16At(p + at);
-        return available < at ? 0 : at;
     }
 
-    void received(int fd, const uint8_t* frame, size_t) override {
-        if (frame[2] != 10) return;
-        const uint8_t ack[2] = {'i', 2};
-        if (::send(fd, ack, 2, MSG_NOSIGNAL) != 2) fail("an acknowledgement could not be sent");
+    // frameLength() has just decoded this frame.
+    void received(int fd, const uint8_t*, size_t) override {
+        if (!item.frame.image) return;
+        frameyard::Bytes ack = frameyard::encodeAcknowledge();
+        if (::send(fd, ack.data(), ack.size(), MSG_NOSIGNAL) != ssize_t(ack.size())) fail("an acknowledgement could not be sent");
     }
+
+    frameyard::LiveDecoder decoder;
+    frameyard::LiveItem item;
 };
 
 // One camera whose image always holds the same pixels and segments; only the timecode (the
@@ -159,7 +163,14 @@ Result measure(Reader& reader, double seconds, uint32_t& produced, Step step) {
 }
 
 // The commands every client sends after 'f': camera 0, and images on when wanted.
-std::string selection(bool images) { return images ? std::string("c\0\0i\1", 5) : std::string("c\0\0", 3); }
+// 'f', camera 0, and images on when wanted.
+frameyard::Bytes opening(bool images) {
+    frameyard::Bytes out{static_cast<uint8_t>(frameyard::SessionKind::liveFeatures)};
+    frameyard::Bytes select = frameyard::encodeSelectCamera(0), on = frameyard::encodeImages(true);
+    out.insert(out.end(), select.begin(), select.end());
+    if (images) out.insert(out.end(), on.begin(), on.end());
+    return out;
+}
 
 Result runLibrary(int clients, Pace pace, double seconds) {
     BenchHost host;
@@ -170,7 +181,7 @@ Result runLibrary(int clients, Pace pace, double seconds) {
     std::vector<std::unique_ptr<TestClient>> connections;
     for (int i = 0; i < clients; ++i) {
         connections.push_back(std::make_unique<TestClient>(port));
-        if (!connections.back()->isConnected() || !connections.back()->send("f" + selection(pace.images)))
+        if (!connections.back()->isConnected() || !connections.back()->send(opening(pace.images)))
             return failure("cannot connect");
         if (!pumpUntil(host, [&] { return host.clientCount() == static_cast<unsigned>(i + 1); }))
             return failure("clients not accepted");
@@ -223,7 +234,7 @@ Result runBaseline(int clients, Pace pace, double seconds, std::vector<uint8_t> 
     if (listener < 0) return failure("cannot listen");
     std::vector<std::unique_ptr<TestClient>> connections;
     std::vector<BaselineClient> ends;
-    std::string opening = "f" + selection(pace.images);
+    frameyard::Bytes request = opening(pace.images);
     for (int i = 0; i < clients; ++i) {
         connections.push_back(std::make_unique<TestClient>(ntohs(address.sin_port)));
         int fd = connections.back()->isConnected() ? ::accept(listener, nullptr, nullptr) : -1;
@@ -232,8 +243,8 @@ Result runBaseline(int clients, Pace pace, double seconds, std::vector<uint8_t> 
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         ends.push_back({fd, 0});
         // The same opening bytes the library's clients send, read and dropped.
-        connections.back()->send(opening);
-        std::vector<char> dropped(opening.size());
+        connections.back()->send(request);
+        std::vector<char> dropped(request.size());
         ::recv(fd, dropped.data(), dropped.size(), MSG_WAITALL);
     }
     ::close(listener);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "frameyard/client/requests.h"
 #include "net/test_sockets.h"
 #include "protocol/configure/configure_handler.h"
 #include "protocol/common/test_config.h"
@@ -159,16 +160,18 @@ private:
     bool nonBlocking = false;
 };
 
+// Requests as the client library writes them, as text for the scripted connections.
+inline std::string textOf(const frameyard::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 inline std::string u32(size_t value) {
     std::string out(4, '\0');
     for (int i = 0; i < 4; ++i) out[static_cast<size_t>(i)] = static_cast<char>(value >> (24 - 8 * i));
     return out;
 }
-// A command exchange: 'C', the length, the text; and its reply.
-inline std::string commandRequest(const std::string& text) { return "C" + u32(text.size()) + text; }
-inline std::string commandReply(const std::string& text) { return u32(text.size()) + text; }
+// A command exchange: 'C', the length, the text; and its reply (the same framing without 'C').
+inline std::string commandRequest(const std::string& text) { return textOf(frameyard::encodeCommand(text)); }
+inline std::string commandReply(const std::string& text) { return commandRequest(text).substr(1); }
 // A message inside a realtime stream, either way.
-inline std::string realtimeMessage(const std::string& text) { return "m" + u32(text.size()) + text; }
+inline std::string realtimeMessage(const std::string& text) { return textOf(frameyard::encodeMessage(text)); }
 
 inline sockaddr_in loopback(uint16_t port) {
     sockaddr_in address{};

@@ -1,5 +1,8 @@
 #include "tests/test_client.h"
 
+#include "frameyard/client/decoders.h"
+#include "frameyard/client/requests.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -183,19 +186,18 @@ Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 uint32_t readU32(const Bytes& bytes, size_t offset) {
-    if (bytes.size() < offset + 4) return 0;
-    return (uint32_t(bytes[offset]) << 24) | (uint32_t(bytes[offset + 1]) << 16) | (uint32_t(bytes[offset + 2]) << 8) |
-           uint32_t(bytes[offset + 3]);
+    return bytes.size() < offset + 4 ? 0 : frameyard::loadU32(bytes.data() + offset);
 }
 
-Bytes commandRequest(const std::string& text) {
-    return bytesOf("C") + u32(static_cast<uint32_t>(text.size())) + bytesOf(text);
-}
+Bytes commandRequest(const std::string& text) { return frameyard::encodeCommand(text); }
 
+// The reply as the client library reads it: its length first, then exactly that many bytes.
 std::string readCommandReply(TestClient& client, store::Server& server, std::chrono::milliseconds limit) {
-    Bytes length = client.read(server, 4, limit);
-    if (length.size() != 4) return std::string();
-    return textOf(client.read(server, readU32(length), limit));
+    Bytes reply = client.read(server, 4, limit);
+    if (reply.size() != 4) return std::string();
+    reply = reply + client.read(server, readU32(reply), limit);
+    std::string text;
+    return frameyard::decodeSized(reply.data(), reply.size(), text) == reply.size() ? text : std::string();
 }
 
 std::string readRealtimeMessage(TestClient& client, store::Server& server, std::chrono::milliseconds limit) {
