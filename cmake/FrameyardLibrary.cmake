@@ -24,6 +24,9 @@ else()
   set(frameyard_pc_includedir "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 
+# A const std::string& parameter as nm -C prints it (libstdc++'s C++11 string), for OPERATIONS.
+set(frameyard_string_parameter "std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> > const&")
+
 function(frameyard_shared_library)
   cmake_parse_arguments(ARG "" "NAME;OUTPUT;HEADER;MAP;SOVERSION;DESCRIPTION;INCLUDE_DIR;HEADER_DIR;EXPORT_PREFIX;HEADER_STD"
                         "OBJECTS;LINK;OPERATIONS" ${ARGN})

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "net/network_address.h"
 #include "toolkit/diagnostics.h"
 
 namespace {
@@ -66,15 +67,17 @@ const char* addressText(int descriptor, char* buffer, bool peer) {
     int result = peer ? ::getpeername(descriptor, reinterpret_cast<sockaddr*>(&address), &size)
                       : ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
     if (result != 0) return nullptr;
-    if (address.ss_family != AF_INET) {
+    LuNetworkAddress found = LuNetworkAddress::fromSocketAddress(reinterpret_cast<const sockaddr*>(&address), size);
+    if (!found.isValid()) {
         fy::diagnostic("LuSocketGetPeerName: unknown family\n");
         return nullptr;
     }
-    const sockaddr_in* ipv4 = reinterpret_cast<const sockaddr_in*>(&address);
-    if (::inet_ntop(AF_INET, &ipv4->sin_addr, buffer, LuSocketAddressTextSize) == nullptr) {
+    std::string text = found.text();
+    if (text.size() >= LuSocketAddressTextSize) {
         fy::diagnostic("LuSocketGetPeerName: failed to get string\n");
         return nullptr;
     }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
     return buffer;
 }
 
@@ -83,6 +86,19 @@ const char* addressText(int descriptor, char* buffer, bool peer) {
 int LuSocketCreate() {
     int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
     if (descriptor >= 0) ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+    return descriptor;
+}
+
+int LuSocketCreateFor(const LuNetworkAddress& address) {
+    bool ipv6 = address.family() == LuNetworkAddress::Family::ipv6;
+    int descriptor = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    if (descriptor < 0) return descriptor;
+    ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+    if (ipv6) {
+        // Some systems default to IPv6 only; "::" must take IPv4 clients as well.
+        int off = 0;
+        ::setsockopt(descriptor, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    }
     return descriptor;
 }
 
@@ -106,10 +122,17 @@ int LuSocketBind(int descriptor, uint16_t port) {
     return descriptor;
 }
 
+int LuSocketBindTo(int descriptor, const LuNetworkAddress& address, uint16_t port) {
+    sockaddr_storage socketAddress;
+    socklen_t length = address.toSocketAddress(port, socketAddress);
+    if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&socketAddress), length) != 0) return -1;
+    return descriptor;
+}
+
 int LuSocketListen(int descriptor, int backlog) { return ::listen(descriptor, backlog) == 0 ? 0 : -1; }
 
 int LuSocketAccept(int descriptor) {
-    sockaddr_in address;
+    sockaddr_storage address;
     socklen_t size = sizeof address;
     return ::accept(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
 }
@@ -223,11 +246,10 @@ uint16_t LuSocketGetSockPort(int descriptor) {
     socklen_t size = sizeof address;
     std::memset(&address, 0, sizeof address);
     if (::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
-    if (address.ss_family != AF_INET) {
-        fy::diagnostic("LuSocketGetSockPort: unknown family\n");
-        return 0;
-    }
-    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    fy::diagnostic("LuSocketGetSockPort: unknown family\n");
+    return 0;
 }
 
 void LuSocketAbort(int descriptor) {

@@ -1,19 +1,26 @@
 #pragma once
-// Thin wrappers over the BSD socket calls on IPv4 TCP descriptors, with the library's error
-// conventions: transient conditions give 0, failures give -1 and one diagnostic line.
+// Thin wrappers over the BSD socket calls on IPv4 and IPv6 TCP descriptors, with the library's
+// error conventions: transient conditions give 0, failures give -1 and one diagnostic line.
 #include <cstddef>
 #include <cstdint>
 
-// Length of the buffer the address-text functions write into ("255.255.255.255" and a NUL).
-constexpr size_t LuSocketAddressTextSize = 17;
+class LuNetworkAddress;
+
+// Length of the buffer the address-text functions write into (the longest IPv6 text and a NUL).
+constexpr size_t LuSocketAddressTextSize = 46;
 
 // socket(AF_INET, SOCK_STREAM) marked close-on-exec; the descriptor or -1.
 int LuSocketCreate();
+// The same for the address's family. An IPv6 socket also takes IPv4 peers (IPV6_V6ONLY off),
+// so that "::" is every address of both families.
+int LuSocketCreateFor(const LuNetworkAddress& address);
 void LuSocketSetReuseAddr(int descriptor, bool on);
 // setsockopt()'s result.
 int LuSocketSetNoDelay(int descriptor, bool on);
 // Binds to every local IPv4 address; the descriptor or -1.
 int LuSocketBind(int descriptor, uint16_t port);
+// Binds to one local address (or every one, for 0.0.0.0 and ::); the descriptor or -1.
+int LuSocketBindTo(int descriptor, const LuNetworkAddress& address, uint16_t port);
 // 0 or -1.
 int LuSocketListen(int descriptor, int backlog);
 // The accepted descriptor or -1.
@@ -51,8 +58,9 @@ int LuSocketRecv(int descriptor, void* buffer, size_t length);
 void LuSocketSetTimeout(int descriptor, float seconds);
 float LuSocketGetTimeout(int descriptor);
 
-// The dotted IPv4 address of the peer (or of the local end) written into buffer, which must
-// hold LuSocketAddressTextSize bytes; buffer on success, null on failure.
+// The address of the peer (or of the local end) written into buffer, which must hold
+// LuSocketAddressTextSize bytes: dotted IPv4 (also for an IPv4 peer of an IPv6 listener) or
+// IPv6 text; buffer on success, null on failure.
 const char* LuSocketGetPeerName(int descriptor, char* buffer);
 const char* LuSocketGetSockName(int descriptor, char* buffer);
 // The local port in host byte order; 0 when it cannot be determined.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "net/network_address.h"
 #include "net/socket_functions.h"
 #include "toolkit/error_list.h"
 
@@ -14,9 +15,11 @@ const char* reason() { return std::strerror(errno); }
 
 LuTcpSocket::~LuTcpSocket() { closeIfValid(); }
 
-bool LuTcpSocket::create() {
+bool LuTcpSocket::create() { return create(LuNetworkAddress()); }
+
+bool LuTcpSocket::create(const LuNetworkAddress& address) {
     closeIfValid();
-    descriptor_ = LuSocketCreate();
+    descriptor_ = address.isValid() ? LuSocketCreateFor(address) : LuSocketCreate();
     if (descriptor_ < 0) {
         descriptor_ = -1;
         LuExceptionHandler::addError("Error creating socket: %s", reason());
@@ -28,6 +31,14 @@ bool LuTcpSocket::create() {
 
 bool LuTcpSocket::bind(uint16_t port) {
     if (LuSocketBind(descriptor_, port) < 0) {
+        LuExceptionHandler::addError("Error binding socket: %s", reason());
+        return false;
+    }
+    return true;
+}
+
+bool LuTcpSocket::bind(const LuNetworkAddress& address, uint16_t port) {
+    if (LuSocketBindTo(descriptor_, address, port) < 0) {
         LuExceptionHandler::addError("Error binding socket: %s", reason());
         return false;
     }

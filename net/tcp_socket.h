@@ -7,6 +7,8 @@
 
 #include "toolkit/lu_str.h"
 
+class LuNetworkAddress;
+
 class LuTcpSocket {
 public:
     LuTcpSocket() = default;
@@ -19,8 +21,12 @@ public:
     // while connections of the previous run are in TIME_WAIT. A descriptor still held is
     // closed first.
     bool create();
+    // The same for the family of the address the socket is to be bound to; an IPv6 socket
+    // takes IPv4 peers too.
+    bool create(const LuNetworkAddress& address);
     // Binds to every local address.
     bool bind(uint16_t port);
+    bool bind(const LuNetworkAddress& address, uint16_t port);
     bool listen();
     // Stores the accepted descriptor, or -1 on failure.
     bool accept(int& descriptor);
@@ -30,7 +36,7 @@ public:
     bool setNonBlocking(bool on);
     bool isNonBlocking();
     void setNoDelay(bool on);
-    // Dotted IPv4 addresses; the null string on failure.
+    // Dotted IPv4 or IPv6 text; the null string on failure.
     LuStr peerName() const;
     LuStr localName() const;
 

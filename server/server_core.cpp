@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "net/network_address.h"
 #include "server/glob_frame.h"
 #include "server/host_adapters.h"
+#include "sessions/access_policy.h"
 #include "sessions/multi_client_handler.h"
 #include "toolkit/error_list.h"
 
@@ -44,13 +46,19 @@ bool ServerCore::startListening() {
     }
     LuExceptionHandler& errors = LuExceptionHandler::processWide();
     errors.clear();
-    if (!listener.create()) return failListening();
+    // Numeric only: a name would need a lookup, which may block the host's thread.
+    LuNetworkAddress address;
+    if (!LuNetworkAddress::parse(listenAddress, address)) {
+        LuExceptionHandler::addError("Error binding socket: invalid listen address \"%s\"", listenAddress.c_str());
+        return failListening();
+    }
+    if (!listener.create(address)) return failListening();
     if (listenPort < 0 || listenPort > 65535) {
         // Cut to 16 bits the port would silently become another one.
         LuExceptionHandler::addError("Error binding socket: %s", std::strerror(EINVAL));
         return failListening();
     }
-    listener.bind(static_cast<uint16_t>(listenPort));
+    listener.bind(address, static_cast<uint16_t>(listenPort));
     if (errors.hasError()) return failListening();
     listener.listen();
     if (errors.hasError()) return failListening();
@@ -81,6 +89,18 @@ void ServerCore::stopListening() {
     clientHandler->clearListeningSockets();
     listener.close();
 }
+
+// ---- access
+
+bool ServerCore::setAllowedClients(const std::string& networks) {
+    return clientHandler->accessPolicy().setAllowedClients(networks);
+}
+
+bool ServerCore::setControllingClients(const std::string& networks) {
+    return clientHandler->accessPolicy().setControllingClients(networks);
+}
+
+void ServerCore::setMaxClients(unsigned int count) { clientHandler->accessPolicy().setMaxClients(count); }
 
 unsigned int ServerCore::clientCount() const { return clientHandler->clientCount(); }
 

@@ -4,6 +4,7 @@
 // host; checkForEvent() is its event pump. It reaches the host only through the host interface,
 // so that every public class is a thin forwarder onto the same core.
 #include <memory>
+#include <string>
 
 #include "net/tcp_socket.h"
 #include "protocol/common/records.h"
@@ -35,6 +36,10 @@ public:
     ServerCore& operator=(const ServerCore&) = delete;
 
     void setListenPort(int port) { listenPort = port; }
+    void setListenAddress(const std::string& address) { listenAddress = address; }
+    bool setAllowedClients(const std::string& networks);
+    bool setControllingClients(const std::string& networks);
+    void setMaxClients(unsigned int count);
     bool startListening();
     void stopListening();
     bool isListening() const { return listener.isValid(); }
@@ -83,6 +88,7 @@ private:
     std::unique_ptr<GlobFrame> frameCopy;
     PumpStage* pumpStage = nullptr;
     int listenPort = defaultListenPort;
+    std::string listenAddress = "0.0.0.0";
     LuDArray<int> cameraIndices;
 };
 

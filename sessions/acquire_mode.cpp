@@ -21,7 +21,11 @@ RyStoreMultiClientHandlerBase::AcquireHandler* AcquireMode::handler() const {
 }
 
 bool AcquireMode::start() {
-    if (handler() == nullptr || !handler()->acquireSupported()) {
+    // A client that may not change the host is answered as by a host without acquisitions.
+    bool permitted = session.mayChangeHost();
+    if (!permitted)
+        session.services().access().reportRefusedChange(session.connection().getPeerName().str(), "acquisition");
+    if (!permitted || handler() == nullptr || !handler()->acquireSupported()) {
         static const uint8_t refusal[2] = {0, 0};
         session.socket().write(refusal, sizeof refusal);
         return false;

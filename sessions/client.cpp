@@ -1,6 +1,7 @@
 #include "sessions/client.h"
 
 #include "sessions/mode_table.h"
+#include "sessions/read_only_config.h"
 #include "sessions/session_mode.h"
 #include "sessions/session_services.h"
 #include "toolkit/diagnostics.h"
@@ -25,6 +26,19 @@ Client::Client(RySocketInterface& connection, SessionServices& services, RyStore
 
 // The mode refers to the socket and the camera list, so it goes first.
 Client::~Client() { mode_.reset(); }
+
+void Client::restrictToReading() {
+    if (readOnly_) return;
+    readOnly_ = std::make_unique<ReadOnlyConfigureHandler>(services_.configureHandler(), services_.access(),
+                                                           connection_.getPeerName().str());
+}
+
+RyStoreProtocol::AbstractConfig& Client::config() { return readOnly_ ? readOnly_->config() : services_.config(); }
+
+RyStoreConfigureHandlerBase& Client::configureHandler() {
+    if (readOnly_) return *readOnly_;
+    return services_.configureHandler();
+}
 
 Client::State Client::state() const {
     return mode_ ? mode_->state() : state_;

@@ -14,6 +14,7 @@
 #include "toolkit/lu_array.h"
 #include "toolkit/lu_str.h"
 
+class ReadOnlyConfigureHandler;
 class SessionMode;
 class SessionServices;
 
@@ -58,6 +59,15 @@ public:
     // cameras a client asked for by name).
     LuDArray<int>& cameras() { return cameras_; }
     const LuDArray<int>& cameras() const { return cameras_; }
+    // From now on the session's changes to the host are refused and reported; it may still read
+    // and stream.
+    void restrictToReading();
+    bool mayChangeHost() const { return readOnly_ == nullptr; }
+    // What the session's modes read and change the host through: the server's configuration,
+    // or a read-only view of it for a client that may not change the host.
+    RyStoreProtocol::AbstractConfig& config();
+    RyStoreConfigureHandlerBase& configureHandler();
+
     RyStoreProtocol::ClientConfiguration& clientConfiguration() { return clientConfig; }
     const RyStoreProtocol::ClientConfiguration& clientConfiguration() const { return clientConfig; }
     NonBlockingSocket& socket() { return bufferedSocket; }
@@ -84,5 +94,6 @@ private:
     State state_ = waiting_for_command;
     LuDArray<int> cameras_;
     RyStoreProtocol::ClientConfiguration clientConfig;
+    std::unique_ptr<ReadOnlyConfigureHandler> readOnly_;
     std::unique_ptr<SessionMode> mode_;
 };

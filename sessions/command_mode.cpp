@@ -43,8 +43,16 @@ void CommandExchangeMode::reply(const LuStr& command) {
         next_ = Next::readNextCommand;
         return;
     }
+    // Realtime-only servers have no array commands, so nothing there asks for this.
+    if (!session.mayChangeHost() && commands == RyStoreProtocol::CommandSet::full &&
+        RyStoreProtocol::isArrayCommand(command, "change_setting")) {
+        services.access().reportRefusedChange(session.connection().getPeerName().str(), "camera setting change");
+        RyStoreProtocol::sendCommandReply(socket, RyStoreProtocol::errorReply("not_permitted"));
+        next_ = Next::readNextCommand;
+        return;
+    }
     RyStoreProtocol::CommandReply reply =
-        RyStoreProtocol::dispatchClientCommand(command, services.config(), session.clientConfiguration(), true,
+        RyStoreProtocol::dispatchClientCommand(command, session.config(), session.clientConfiguration(), true,
                                                session.connection().getPeerName(), session.connection().getSockPort(),
                                                commands);
     RyStoreProtocol::sendCommandReply(socket, reply.text);

@@ -4,7 +4,7 @@
 
 bool ConfigureMode::start() {
     task = std::make_unique<RyStoreConfigureHandlerBase::HandleConfigurationRequestTask>(
-        session.services().configureHandler(), session.socket(), session.cameras());
+        session.configureHandler(), session.socket(), session.cameras());
     return true;
 }
 

@@ -47,7 +47,7 @@ bool LiveFeatMode::step() {
     RyStoreProtocol::LiveFeatSubscription before = RyStoreProtocol::LiveFeatSubscription::of(client);
     RyStoreProtocol::LiveFeatClientStateWrapper view(client);
     int commands = 0;
-    bool open = RyStoreProtocol::checkLiveFeatInputFromClient(session.socket(), session.cameras(), services.config(),
+    bool open = RyStoreProtocol::checkLiveFeatInputFromClient(session.socket(), session.cameras(), session.config(),
                                                               view, &commands);
     ServiceCounts counts(services);
     RyStoreProtocol::updateLiveFeatSubscriptions(before, RyStoreProtocol::LiveFeatSubscription::of(client),

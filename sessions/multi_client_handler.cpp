@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "net/network_address.h"
 #include "net/socket_functions.h"
 #include "net/system_socket.h"
 #include "sessions/client.h"
@@ -66,8 +67,11 @@ void RyStoreMultiClientHandlerBase::setFeatureCamera(int camera, bool on) {
 
 void RyStoreMultiClientHandlerBase::setImageCamera(int camera, bool on) { impl->services.setImageCamera(camera, on); }
 
-void RyStoreMultiClientHandlerBase::addClient(RySocketInterface* socket) {
+AccessPolicy& RyStoreMultiClientHandlerBase::accessPolicy() { return impl->services.access(); }
+
+void RyStoreMultiClientHandlerBase::addClient(RySocketInterface* socket, bool mayChangeHost) {
     Client* client = new Client(*socket, impl->services, clock());
+    if (!mayChangeHost) client->restrictToReading();
     SessionConnection& record = impl->connections[client];
     record.client = client;
     record.socket = socket;
@@ -188,12 +192,21 @@ RyStoreMultiClientHandler::RyStoreMultiClientHandler(RyStoreConfigureHandlerBase
 void RyStoreMultiClientHandler::acceptConnections() {
     for (int descriptor : listening) {
         if (!listeningReadable(descriptor)) continue;
-        acceptor.acceptPending(descriptor, [this](int accepted) {
-            RySystemSocket* socket = new RySystemSocket(accepted);
-            socket->setSendFailureNotice(modes().diagnostics().failedSend);
-            addClient(socket);
-        });
+        acceptor.acceptPending(descriptor, [this](int accepted) { admit(accepted); });
     }
+    accessPolicy().flush();
+}
+
+void RyStoreMultiClientHandler::admit(int descriptor) {
+    LuNetworkAddress peer = LuNetworkAddress::peerOf(descriptor);
+    AccessPolicy& access = accessPolicy();
+    if (!access.admits(peer, clientCount())) {
+        LuSocketClose(descriptor);
+        return;
+    }
+    RySystemSocket* socket = new RySystemSocket(descriptor);
+    socket->setSendFailureNotice(modes().diagnostics().failedSend);
+    addClient(socket, access.controls(peer));
 }
 
 void RyStoreMultiClientHandler::addListeningSocket(int descriptor) {

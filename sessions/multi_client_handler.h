@@ -14,6 +14,7 @@
 #include "toolkit/lu_nullable.h"
 #include "toolkit/lu_str.h"
 
+class AccessPolicy;
 class RyStoreConfigureHandlerBase;
 class RySocketInterface;
 class SessionModeTable;
@@ -79,7 +80,11 @@ public:
 
     // Starts a session on a connection and takes ownership of the socket. System sockets are
     // part of the shared readiness check; any other socket is drained and served on every poll.
-    void addClient(RySocketInterface* socket);
+    // A client that may not change the host reads and streams only.
+    void addClient(RySocketInterface* socket, bool mayChangeHost = true);
+
+    // Who may connect and change the host; changes apply to connections accepted after them.
+    AccessPolicy& accessPolicy();
 
     unsigned int clientCount() const;
     bool isRealtimeActive() const;
@@ -146,7 +151,8 @@ public:
     RyStoreMultiClientHandler(RyStoreConfigureHandlerBase& configure, const SessionModeTable& modes);
 
     // Every pending connection of each readable listening descriptor, up to
-    // LuConnectionAcceptor::maxPerPoll per descriptor and poll.
+    // LuConnectionAcceptor::maxPerPoll per descriptor and poll; a connection the access policy
+    // does not admit is closed before anything is read from it.
     void acceptConnections() override;
     RyStoreProtocol::AbstractClock& clock() override { return realClock; }
 
@@ -158,6 +164,8 @@ protected:
     const LuDArray<int>& listeningDescriptors() const override { return listening; }
 
 private:
+    void admit(int descriptor);
+
     LuDArray<int> listening;
     RyStoreProtocol::RealClock realClock;
     LuConnectionAcceptor acceptor;

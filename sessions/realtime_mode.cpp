@@ -21,7 +21,7 @@ bool RealtimeMode::start() {
         messages = wanted.realtimeMessages;
         if (!wanted.wantedCameras.isNull()) session.cameras() = wanted.wantedCameras.get();
     }
-    protocol = std::make_unique<RyStoreProtocol::RealtimeProtocol>(session.socket(), services.config(),
+    protocol = std::make_unique<RyStoreProtocol::RealtimeProtocol>(session.socket(), session.config(),
                                                                    session.cameras(), messages, &messageHandler,
                                                                    offeredMonitors);
     return true;

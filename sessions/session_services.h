@@ -1,11 +1,12 @@
 #pragma once
 // What every session of one handler shares and reaches through named operations: the
-// configure adapter and configuration, the mode table, the host's mode handlers, the
-// acquisition ids in use and the live-feature subscription counts.
+// configure adapter and configuration, the mode table, the host's mode handlers, the access
+// policy, the acquisition ids in use and the live-feature subscription counts.
 #include <map>
 #include <set>
 
 #include "protocol/common/abstract_config.h"
+#include "sessions/access_policy.h"
 #include "sessions/multi_client_handler.h"
 
 class SessionModeTable;
@@ -23,6 +24,8 @@ public:
     RyStoreConfigureHandlerBase& configureHandler() { return configure_; }
     RyStoreProtocol::AbstractConfig& config();
     const SessionModeTable& modes() const { return modes_; }
+    // Who may connect and change the host, and where refusals are reported.
+    AccessPolicy& access() { return access_; }
 
     // The host's mode handlers; none is owned, each may be null.
     RealtimeHandler* realtimeHandler() const { return realtime_; }
@@ -50,6 +53,7 @@ public:
 private:
     RyStoreConfigureHandlerBase& configure_;
     const SessionModeTable& modes_;
+    AccessPolicy access_;
     RealtimeHandler* realtime_ = nullptr;
     LiveFeatHandler* liveFeat_ = nullptr;
     AcquireHandler* acquire_ = nullptr;

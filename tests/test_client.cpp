@@ -20,6 +20,26 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
+// A numeric IPv4 or IPv6 address and port; 0 when the text is neither.
+socklen_t socketAddress(const std::string& text, int port, sockaddr_storage& out) {
+    std::memset(&out, 0, sizeof out);
+    sockaddr_in ipv4{};
+    if (::inet_pton(AF_INET, text.c_str(), &ipv4.sin_addr) == 1) {
+        ipv4.sin_family = AF_INET;
+        ipv4.sin_port = htons(static_cast<uint16_t>(port));
+        std::memcpy(&out, &ipv4, sizeof ipv4);
+        return sizeof ipv4;
+    }
+    sockaddr_in6 ipv6{};
+    if (::inet_pton(AF_INET6, text.c_str(), &ipv6.sin6_addr) == 1) {
+        ipv6.sin6_family = AF_INET6;
+        ipv6.sin6_port = htons(static_cast<uint16_t>(port));
+        std::memcpy(&out, &ipv6, sizeof ipv6);
+        return sizeof ipv6;
+    }
+    return 0;
+}
+
 sockaddr_in loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -68,12 +88,24 @@ long raiseDescriptorLimit(long wanted) {
     return limit.rlim_cur == RLIM_INFINITY ? wanted : static_cast<long>(limit.rlim_cur);
 }
 
-TestClient::TestClient(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+TestClient::TestClient(int port) : TestClient(port, "", "127.0.0.1") {}
+
+TestClient::TestClient(int port, const std::string& source, const std::string& destination) {
+    sockaddr_storage address;
+    socklen_t length = socketAddress(destination, port, address);
+    if (length == 0) return;
+    int fd = ::socket(address.ss_family, SOCK_STREAM, 0);
     if (fd < 0) return;
+    if (!source.empty()) {
+        sockaddr_storage local;
+        socklen_t localLength = socketAddress(source, 0, local);
+        if (localLength == 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), localLength) != 0) {
+            ::close(fd);
+            return;
+        }
+    }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    sockaddr_in address = loopback(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 && errno != EINPROGRESS) {
         ::close(fd);
         return;
     }
@@ -81,8 +113,8 @@ TestClient::TestClient(int port) {
     // time for it so that the client is usable when the constructor returns.
     pollfd entry{fd, POLLOUT, 0};
     int error = 0;
-    socklen_t length = sizeof error;
-    if (::poll(&entry, 1, 2000) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+    socklen_t errorLength = sizeof error;
+    if (::poll(&entry, 1, 2000) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0 || error != 0) {
         ::close(fd);
         return;
     }

@@ -35,6 +35,10 @@ public:
     // Connects to 127.0.0.1:port without blocking on the server's accept: the connection
     // completes in the kernel's backlog, and the server accepts it on a later poll.
     explicit TestClient(int port);
+    // The same from a chosen local address (bound before connecting; 127.0.0.2 is loopback as
+    // well on Linux) to a chosen server address, both numeric IPv4 or IPv6; an empty source
+    // leaves the choice to the system. Not connected when the system refuses.
+    TestClient(int port, const std::string& source, const std::string& destination = "127.0.0.1");
     ~TestClient();
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;

@@ -422,6 +422,30 @@ TEST(ClientProgram, CommandPrintsRepliesAndFailsOnErrorReplies) {
     expectFailed(client(host.port(), {"command"}), 2, "command needs at least one JSON request");
 }
 
+TEST(SimHostProgram, ListensWhereToldAndLetsOnlyControllingClientsChangeIt) {
+    SimHost host({"--cameras", "2", "--listen", "127.0.0.1", "--allow", "127.0.0.0/8", "--control", "10.0.0.0/8",
+                  "--max-clients", "4"});
+    RunResult refused = client(host.port(), {"command", R"(["want_cameras",["cam1"]])", R"(["get_thresholds"])",
+                                             R"(["change_setting","gain",1])"});
+    expectFailed(refused, 1, "not_permitted");
+    auto lines = linesOf(refused.out);
+    ASSERT_EQ(lines.size(), 3u) << refused.out;
+    EXPECT_EQ(lines[1], R"(["result",[128]])");
+    EXPECT_EQ(lines[2], R"(["error","not_permitted"])");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline && host.errors().find("Refused") == std::string::npos)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_THAT(host.errors(), HasSubstr("Refused camera setting change from 127.0.0.1: not a controlling client"));
+
+    RunResult badList = run({FY_SIMHOST_PATH, "--control", "10.0.0.1/8", "--seconds", "1"}, 5000);
+    EXPECT_EQ(badList.status, 2);
+    EXPECT_THAT(badList.err, HasSubstr("--control needs a list of addresses and networks, not '10.0.0.1/8'"));
+    RunResult named = run({FY_SIMHOST_PATH, "--port", std::to_string(freePort()), "--listen", "localhost",
+                           "--seconds", "1"}, 5000);
+    EXPECT_EQ(named.status, 1);
+    EXPECT_THAT(named.err, HasSubstr("Error binding socket: invalid listen address \"localhost\""));
+}
+
 TEST(ClientProgram, ConnectionRefusedIsOneClearLine) {
     int port = freePort();
     for (const auto& words : std::vector<std::vector<std::string>>{

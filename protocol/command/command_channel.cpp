@@ -162,6 +162,13 @@ CommandReply dispatchClientCommand(const LuStr& text, AbstractConfig& config, Cl
     return reply(badCommand());
 }
 
+bool isArrayCommand(const LuStr& text, const char* name) {
+    LuJSonValue value;
+    if (text.length() == 0 || !parseJSonValue(text.c_str(), value)) return false;
+    if (!value.isArray() || value.array().isEmpty() || !value.array()[0].isString()) return false;
+    return value.array()[0].string() == name;
+}
+
 bool sendCommandReply(RySocketInterface& socket, const LuStr& text) {
     size_t length = static_cast<size_t>(text.length());
     std::vector<uint8_t> out;

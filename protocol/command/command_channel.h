@@ -40,6 +40,9 @@ CommandReply dispatchClientCommand(const LuStr& text, AbstractConfig& config, Cl
                                    bool livefeatSupported, const LuStr& peerName, unsigned short localPort,
                                    CommandSet commands = CommandSet::full);
 
+// Whether the text is an array command of that name (["NAME",...]), whatever its arguments.
+bool isArrayCommand(const LuStr& text, const char* name);
+
 // Writes the reply framed for the command exchange: u32 big-endian length, then the text. The
 // socket must take every byte (the session's buffering socket does); false when it did not.
 bool sendCommandReply(RySocketInterface& socket, const LuStr& reply);

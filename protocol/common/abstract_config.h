@@ -51,6 +51,9 @@ struct DefaultCamerasResult {
 class AbstractConfig {
 public:
     virtual ~AbstractConfig() = default;
+    // False for the view of a client that may not change the host: its changes are refused
+    // there, and the protocols do not log them as made.
+    virtual bool takesChanges() const { return true; }
     virtual void changeThreshold(int camera, int value) = 0;
     virtual int threshold(int camera) = 0;
     virtual int cameraCount() = 0;

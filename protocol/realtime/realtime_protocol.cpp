@@ -343,7 +343,8 @@ void RealtimeProtocol::Impl::applyThreshold() {
         return;
     }
     int camera = cameras[position];
-    fy::diagnostic("changing camera %lld threshold to %d\n", static_cast<long long>(camera) + 1, value);
+    if (config.takesChanges())
+        fy::diagnostic("changing camera %lld threshold to %d\n", static_cast<long long>(camera) + 1, value);
     config.changeThreshold(camera, value);
 }
 

@@ -24,6 +24,11 @@ struct Options {
     simhost::ReplayOptions replayOptions;
     bool sceneOptionGiven = false;
     int port = 4000;
+    // Empty: the library's defaults (every IPv4 address; every client may connect and change).
+    std::string listen;
+    std::string allow;
+    std::string control;
+    unsigned int maxClients = 0;
     double seconds = 0.0;
     bool quiet = false;
     bool stats = false;
@@ -35,6 +40,13 @@ const char kUsage[] =
     "Serves simulated cameras over frameyard until interrupted (SIGINT or SIGTERM), or the cameras\n"
     "and frames of a recording made by 'frameyard-client record'.\n"
     "  --port N       listening port (default 4000)\n"
+    "  --listen ADDRESS  numeric IPv4 or IPv6 address to listen on: 127.0.0.1, ::1, :: for every\n"
+    "                 address of both families (default 0.0.0.0, every IPv4 address)\n"
+    "  --allow LIST   only these clients may connect: comma-separated addresses and networks,\n"
+    "                 as in 127.0.0.1,192.168.10.0/24,fd00::/8 (default: every client)\n"
+    "  --control LIST only these clients may change thresholds, settings, masks and start\n"
+    "                 acquisitions; the others read and stream (default: every client)\n"
+    "  --max-clients N  at most N clients at once (default 0: no limit)\n"
     "  --cameras N    number of cameras, 1 to 64 (default 4)\n"
     "  --width N      image width in pixels (default 640)\n"
     "  --height N     image height in pixels (default 480)\n"
@@ -96,6 +108,10 @@ Options parse(int argc, char** argv) {
                            arg == "--fps";
         options.sceneOptionGiven = options.sceneOptionGiven || sceneOption;
         if (arg == "--port") options.port = integer("--port", value, 1, 65535);
+        else if (arg == "--listen") options.listen = value;
+        else if (arg == "--allow") options.allow = value;
+        else if (arg == "--control") options.control = value;
+        else if (arg == "--max-clients") options.maxClients = unsigned(integer("--max-clients", value, 0, 1000000));
         else if (arg == "--replay") options.replay = value;
         else if (arg == "--speed") options.replayOptions.speed = number("--speed", value, 0, 1000);
         else if (arg == "--cameras") options.host.cameras = integer("--cameras", value, 1, 64);
@@ -145,6 +161,9 @@ std::unique_ptr<simhost::ReplayScene> loadReplay(const Options& options) {
     }
 }
 
+// " of ADDRESS" after the port when an address was chosen.
+std::string listenNote(const Options& options) { return options.listen.empty() ? "" : " of " + options.listen; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,14 +182,20 @@ int main(int argc, char** argv) {
     std::vector<simhost::CameraSetup> cameras = source->cameras();
     simhost::SimHost host(std::move(source));
     host.setListenPort(options.port);
+    if (!options.listen.empty()) host.setListenAddress(options.listen);
+    if (!host.setAllowedClients(options.allow))
+        usageError("--allow needs a list of addresses and networks, not '" + options.allow + "'");
+    if (!host.setControllingClients(options.control))
+        usageError("--control needs a list of addresses and networks, not '" + options.control + "'");
+    host.setMaxClients(options.maxClients);
     if (!host.startListening()) return 1;
     if (replay) {
-        std::printf("frameyard-simhost: listening on port %d: replaying %s, %zu frames of %zu cameras%s\n",
-                    options.port, options.replay.c_str(), replay->recordedFrames(), cameras.size(),
+        std::printf("frameyard-simhost: listening on port %d%s: replaying %s, %zu frames of %zu cameras%s\n",
+                    options.port, listenNote(options).c_str(), options.replay.c_str(), replay->recordedFrames(), cameras.size(),
                     options.replayOptions.loop ? ", looped" : "");
     } else {
-        std::printf("frameyard-simhost: listening on port %d: %d cameras of %dx%d, %d blobs each, %g frames/s\n",
-                    options.port, options.host.cameras, options.host.width, options.host.height, options.host.blobs,
+        std::printf("frameyard-simhost: listening on port %d%s: %d cameras of %dx%d, %d blobs each, %g frames/s\n",
+                    options.port, listenNote(options).c_str(), options.host.cameras, options.host.width, options.host.height, options.host.blobs,
                     options.host.fps);
     }
     std::fflush(stdout);

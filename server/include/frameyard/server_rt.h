@@ -43,7 +43,24 @@ public:
 
     // Port for the next startListening(); a running listener is not affected.
     void setListenPort(int port);
-    // Opens the listening socket on any local IPv4 address. True on success or when already
+    // Where startListening() listens: an IPv4 or IPv6 address in numeric form ("127.0.0.1",
+    // "::1", "0.0.0.0" for every IPv4 address, "::" for every address). The default is
+    // "0.0.0.0". Takes effect at the next startListening(); an address that cannot be parsed
+    // or bound makes that call fail through reportError, like a busy port.
+    void setListenAddress(const std::string& address);
+    // Which clients may connect: a comma-separated list of addresses and networks in prefix
+    // form ("127.0.0.1,192.168.10.0/24,fd00::/8"). Empty, the default, admits every client.
+    // A connection from elsewhere is closed as soon as it is accepted, before anything is
+    // read from it. A malformed list returns false and changes nothing.
+    bool setAllowedClients(const std::string& networks);
+    // Which admitted clients may change the host: thresholds, camera settings, circular and
+    // rectangular masks, acquisitions. Same list form; empty, the default, lets every admitted
+    // client change. The others may read and stream only.
+    bool setControllingClients(const std::string& networks);
+    // At most this many clients at once; 0, the default, sets no limit of its own. A
+    // connection beyond the limit is closed as soon as it is accepted.
+    void setMaxClients(unsigned int count);
+    // Opens the listening socket on the listen address. True on success or when already
     // listening ("Already listening." goes to reportWarning); a failure goes to reportError,
     // for example "Error binding socket: Address already in use", and returns false.
     bool startListening();
