@@ -1,0 +1,75 @@
+"""A frameyard-simhost for the whole test session, on a free port of 127.0.0.1."""
+import os
+import socket
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+import frameyard
+
+PYTHON_DIR = Path(__file__).resolve().parents[1]
+TOOLS = PYTHON_DIR.parent / "build" / "default" / "tools"
+
+
+def tool(env_name, name):
+    path = Path(os.environ.get(env_name) or TOOLS / name)
+    if not path.exists():
+        pytest.skip("%s not found (build it, or set %s)" % (path, env_name))
+    return str(path)
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class SimHost:
+    """A running frameyard-simhost, stopped by stop() (by its own pid)."""
+
+    def __init__(self, *options):
+        self.port = free_port()
+        self.process = subprocess.Popen([tool("FRAMEYARD_SIMHOST", "frameyard-simhost"), "--port", str(self.port),
+                                         "--quiet", *options],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                break
+            except OSError:
+                if self.process.poll() is not None or time.monotonic() > deadline:
+                    self.stop()
+                    raise RuntimeError("frameyard-simhost did not start on port %d" % self.port)
+                time.sleep(0.05)
+
+    def host(self, timeout=5.0):
+        return frameyard.Host("127.0.0.1", self.port, timeout=timeout)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+@pytest.fixture(scope="session")
+def simhost():
+    sim = SimHost("--cameras", "3", "--width", "320", "--height", "240", "--blobs", "12", "--fps", "100")
+    yield sim
+    sim.stop()
+
+
+@pytest.fixture
+def host(simhost):
+    return simhost.host()
+
+
+@pytest.fixture
+def client_tool():
+    return tool("FRAMEYARD_CLIENT", "frameyard-client")
