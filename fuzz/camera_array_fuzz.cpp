@@ -1,4 +1,4 @@
-// Feeds arbitrary text to the client module's camera-description reader. Nothing may crash;
+// Feeds arbitrary text to the client library's camera-description reader. Nothing may crash;
 // cameras it read are written back by the server's camera writer, and that text must read back
 // to the same cameras (names, disabled flags and setting counts; the writer's six digits make
 // values differ).
