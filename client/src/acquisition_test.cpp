@@ -2,31 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "byte_test_support.h"
 #include "scripted_server_test_support.h"
 
 namespace frameyard {
 namespace {
-
-Bytes words(std::initializer_list<uint16_t> values) {
-    Bytes out;
-    for (uint16_t v : values) {
-        out.push_back(static_cast<uint8_t>(v >> 8));
-        out.push_back(static_cast<uint8_t>(v));
-    }
-    return out;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // A one-camera server that takes a request of `requestBytes`, readies the acquisition and, once
 // the client has started it, sends `recording`.

@@ -8,13 +8,10 @@
 #include "frameyard/client/error.h"
 #include "frameyard/client/requests.h"
 
+#include "byte_test_support.h"
+
 namespace frameyard {
 namespace {
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 TEST(LiveRequests, AreTheBytesTheServerReads) {
     Bytes commands = Bytes{static_cast<uint8_t>(SessionKind::liveFeatures)} + encodeSelectCamera(1) +

@@ -7,6 +7,8 @@
 #include "frameyard/client/decoders.h"
 #include "frameyard/client/error.h"
 
+#include "byte_test_support.h"
+
 namespace frameyard {
 namespace {
 
@@ -36,11 +38,6 @@ Bytes tagged(char tag, const Bytes& body) {
     put32(out, static_cast<uint32_t>(body.size()));
     out.insert(out.end(), body.begin(), body.end());
     return out;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 Bytes bytesOf(const std::string& text) { return {text.begin(), text.end()}; }

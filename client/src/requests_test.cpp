@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <limits>
 
 #include "frameyard/client/error.h"
 #include "frameyard/client/json.h"
+
+#include "byte_test_support.h"
 
 namespace frameyard {
 namespace {
@@ -53,20 +54,6 @@ TEST(Requests, KeepEveryDigitOfAValue) {
     // No request may carry a number JSON cannot spell.
     EXPECT_THROW(changeSettingCommand("gain", std::numeric_limits<double>::infinity()), Error);
     EXPECT_THROW(addRectangularMaskCommand(0, 0, std::numeric_limits<float>::quiet_NaN(), 1), Error);
-}
-
-Bytes words(std::initializer_list<uint16_t> values) {
-    Bytes out;
-    for (uint16_t v : values) {
-        out.push_back(static_cast<uint8_t>(v >> 8));
-        out.push_back(static_cast<uint8_t>(v));
-    }
-    return out;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 TEST(AcquireRequestEncoding, ListsOfMoreThan65535FieldsTakeSeveralRuns) {
