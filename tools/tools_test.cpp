@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tools/client/connection.h"
+#include <frameyard/client.h>
 #include "tools/tools_test_support.h"
 
 namespace toolstest {
@@ -100,10 +100,10 @@ TEST(SimHostProgram, StopsByItselfAndRefusesWhatItCannotDo) {
 // acknowledgements.
 TEST(SimHostProgram, ServesLiveFeatureImages) {
     SimHost host({"--cameras", "2"});
-    fyclient::Endpoint endpoint;
+    frameyard::Endpoint endpoint;
     endpoint.port = host.port();
     endpoint.timeoutMs = 3000;
-    fyclient::Connection connection(endpoint);
+    frameyard::Connection connection(endpoint);
     connection.send(std::vector<uint8_t>{'f', 'c', 0x00, 0x01, 'i', 1});   // camera position 1, images on
     ASSERT_TRUE(connection.waitForInput(3000)) << "no live-feature frame within 3 s; host said: " << host.errors();
     for (int image = 0; image < 2; ++image) {
@@ -138,10 +138,10 @@ TEST(SimHostProgram, ServesLiveFeatureImages) {
 // The host's acquisition answers: a recording of the requested fields with their centroids.
 TEST(SimHostProgram, RecordsAnAcquisition) {
     SimHost host({"--cameras", "2", "--blobs", "5"});
-    fyclient::Endpoint endpoint;
+    frameyard::Endpoint endpoint;
     endpoint.port = host.port();
     endpoint.timeoutMs = 3000;
-    fyclient::Connection connection(endpoint);
+    frameyard::Connection connection(endpoint);
     // Globs only, start field 100, fields 0..2 all wanted, rate 60.
     std::vector<uint8_t> request{'a', '0', 0, 100, 0, 0, 0, 3, 0xFF, 0xFF, 0, 60};
     connection.send(request);

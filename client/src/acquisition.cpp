@@ -9,7 +9,7 @@ Acquisition::Acquisition(const Endpoint& endpoint, const AcquireRequest& request
     connection_.send(encodeAcquireRequest(request));
     connection_.receive([this](const uint8_t* data, size_t size) { return decoder_.decode(data, size, item_); },
                         "the camera count");
-    if (decoder_.cameraCount() == 0) throw Error("the host at " + endpoint.text() + " offers no acquisition");
+    if (decoder_.cameraCount() == 0) throw Error("the server at " + endpoint.text() + " offers no acquisitions");
     connection_.send(encodeCameraValues(cameraValues, decoder_.cameraCount()));
 }
 
@@ -20,6 +20,9 @@ bool Acquisition::nextItem(int timeoutMs) {
         size_t used = decoder_.decode(connection_.data(), connection_.size(), item_);
         if (used > 0) {
             connection_.consume(used);
+            if (item_.kind == AcquireItem::Kind::field || item_.kind == AcquireItem::Kind::end) {
+                downloadedBytes_ += used;
+            }
             return true;
         }
         if (connection_.closed()) throw ConnectionError("the server closed the acquisition connection");
@@ -42,6 +45,8 @@ bool Acquisition::step(int timeoutMs) {
     connection_.send(encodeStep());
     return waitFor(AcquireItem::Kind::stepped, timeoutMs);
 }
+
+bool Acquisition::waitStepped(int timeoutMs) { return waitFor(AcquireItem::Kind::stepped, timeoutMs); }
 
 void Acquisition::start() {
     connection_.send(encodeStart());

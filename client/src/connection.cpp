@@ -137,6 +137,32 @@ bool Connection::waitForMore(int waitMs) {
     return size() > before || closed_;
 }
 
+bool Connection::waitForInput(int waitMs) {
+    if (size() > 0 || closed_) return true;
+    return waitForMore(waitMs);
+}
+
+void Connection::receive(void* out, size_t size) {
+    if (size == 0) return;
+    receive([&](const uint8_t* data, size_t available) -> size_t {
+        if (available < size) return 0;
+        std::memcpy(out, data, size);
+        return size;
+    }, (std::to_string(size) + " bytes").c_str());
+}
+
+uint8_t Connection::receiveByte() {
+    uint8_t byte = 0;
+    receive(&byte, 1);
+    return byte;
+}
+
+uint16_t Connection::receiveU16() {
+    uint8_t bytes[2];
+    receive(bytes, 2);
+    return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
 void Connection::consume(size_t count) {
     readPos_ += count;
     if (readPos_ == end_) readPos_ = end_ = 0;

@@ -59,7 +59,9 @@ void retryWhenDue(Session& session, RetrySchedule& retry, const Reconnect& polic
 }
 
 void chooseCameras(Connection& connection, const std::vector<std::string>& names) {
-    requireOk(exchangeCommand(connection, wantCamerasCommand(names)), "choosing cameras");
+    std::string quoted;
+    for (const std::string& name : names) quoted += (quoted.empty() ? "'" : ", '") + name + "'";
+    requireOk(exchangeCommand(connection, wantCamerasCommand(names)), "want_cameras for " + quoted);
 }
 
 }  // namespace
@@ -91,19 +93,29 @@ void RealtimeStream::connect() {
     format.cameras = cameras_.size();
     format.compact = options_.compact;
     format.tagged = options_.messages;
+    format.handshake = options_.handshake;
     auto session = std::make_unique<Session>(endpoint_, format);
     Connection& connection = session->connection;
     if (!options_.cameras.empty()) chooseCameras(connection, options_.cameras);
     if (options_.messages) requireOk(exchangeCommand(connection, enableRealtimeMessagesCommand()), "enabling messages");
-    connection.send(encodeRealtimeOpening(RealtimeOpening{options_.compact, true}));
-    Frame unused;
-    connection.receive([&](const uint8_t* data, size_t size) {
-        return session->decoder.decode(data, size, session->item, unused);
-    }, "the timecode query");
-    connection.send(encodeTimecodeAnswer(options_.timecodes));
-    session->decoder.setTimecodes(options_.timecodes);
+    connection.send(encodeRealtimeOpening(RealtimeOpening{options_.compact, options_.handshake}));
+    if (options_.handshake) {
+        Frame unused;
+        connection.receive([&](const uint8_t* data, size_t size) {
+            return session->decoder.decode(data, size, session->item, unused);
+        }, "the timecode query");
+        connection.send(encodeTimecodeAnswer(options_.timecodes));
+        session->decoder.setTimecodes(options_.timecodes);
+    }
     for (Monitor monitor : options_.monitors) pending_.push_back(encodeMessage(monitorCommand(monitor)));
     session_ = std::move(session);
+    // Without the handshake the stream runs from its opening on.
+    if (session_->decoder.streaming()) sendPending();
+}
+
+void RealtimeStream::sendPending() {
+    for (const Bytes& command : pending_) session_->connection.send(command);
+    pending_.clear();
 }
 
 void RealtimeStream::lose(const std::string& reason) {
@@ -142,8 +154,7 @@ Got RealtimeStream::poll(Frame& frame, std::string& message) {
             connection.consume(used);
             if (item.kind == RealtimeItem::Kind::ready) {
                 connection.send(encodeGo());
-                for (const Bytes& command : pending_) connection.send(command);
-                pending_.clear();
+                sendPending();
                 continue;
             }
             if (item.kind == RealtimeItem::Kind::message) {
@@ -262,6 +273,7 @@ Got LiveStream::poll(LiveFrame& frame, std::string& message) {
         if (item.frame.image && options_.images && options_.acknowledge) connection.send(encodeAcknowledge());
         frame = std::move(item.frame);
         ++frames_;
+        frameBytes_ += used;
         return Got::frame;
     } catch (const Error& error) {
         if (!session_) throw;

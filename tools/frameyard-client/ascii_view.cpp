@@ -26,7 +26,7 @@ std::string fit(std::string text, int width) {
 
 }  // namespace
 
-fyclient::Region drawingRegion(const fyclient::CameraInfo& camera) {
+frameyard::Region drawingRegion(const frameyard::Camera& camera) {
     if (camera.imageRegion && camera.imageRegion->right > camera.imageRegion->left &&
         camera.imageRegion->bottom > camera.imageRegion->top) {
         return *camera.imageRegion;
@@ -34,7 +34,7 @@ fyclient::Region drawingRegion(const fyclient::CameraInfo& camera) {
     return {0, 512, 0, 512};
 }
 
-AsciiView::AsciiView(std::vector<std::string> names, std::vector<fyclient::Region> regions, int columns, int rows)
+AsciiView::AsciiView(std::vector<std::string> names, std::vector<frameyard::Region> regions, int columns, int rows)
     : names(std::move(names)), regions(std::move(regions)), columns(std::max(columns, 12)) {
     int count = std::max<int>(1, static_cast<int>(this->names.size()));
     perRow = std::clamp(this->columns / kMinBoxColumns, 1, count);
@@ -44,15 +44,15 @@ AsciiView::AsciiView(std::vector<std::string> names, std::vector<fyclient::Regio
     int available = std::max(4, rows - 1) / boxRows;  // the first line is the caller's status
     gridHeight = std::max(1, available - 3);          // title and two borders
     // Keep the camera's proportions when there is room to spare.
-    const fyclient::Region& r = this->regions.empty() ? fyclient::Region{0, 512, 0, 512} : this->regions[0];
+    const frameyard::Region& r = this->regions.empty() ? frameyard::Region{0, 512, 0, 512} : this->regions[0];
     double aspect = (r.bottom - r.top) / std::max(1.0f, r.right - r.left);
     int proportional = static_cast<int>(std::lround(gridWidth * aspect / kCellAspect));
     gridHeight = std::clamp(proportional, 1, gridHeight);
 }
 
-std::vector<std::string> AsciiView::box(size_t camera, const std::vector<fyclient::Centroid>& centroids) const {
+std::vector<std::string> AsciiView::box(size_t camera, frameyard::CentroidSpan centroids) const {
     std::vector<std::string> grid(static_cast<size_t>(gridHeight), std::string(static_cast<size_t>(gridWidth), ' '));
-    const fyclient::Region& r = camera < regions.size() ? regions[camera] : fyclient::Region{0, 512, 0, 512};
+    const frameyard::Region& r = camera < regions.size() ? regions[camera] : frameyard::Region{0, 512, 0, 512};
     for (const auto& c : centroids) {
         int col = cell(c.x, r.left, r.right, gridWidth);
         int row = cell(c.y, r.top, r.bottom, gridHeight);
@@ -70,14 +70,13 @@ std::vector<std::string> AsciiView::box(size_t camera, const std::vector<fyclien
     return lines;
 }
 
-std::vector<std::string> AsciiView::draw(const fyclient::RealtimeFrame& frame) const {
+std::vector<std::string> AsciiView::draw(const frameyard::Frame& frame) const {
     std::vector<std::string> out;
-    size_t count = std::max(names.size(), frame.cameras.size());
-    static const std::vector<fyclient::Centroid> none;
+    size_t count = std::max(names.size(), frame.cameraCount());
     for (size_t first = 0; first < count; first += static_cast<size_t>(perRow)) {
         std::vector<std::vector<std::string>> boxes;
         for (size_t c = first; c < std::min(count, first + static_cast<size_t>(perRow)); ++c) {
-            boxes.push_back(box(c, c < frame.cameras.size() ? frame.cameras[c] : none));
+            boxes.push_back(box(c, c < frame.cameraCount() ? frame.camera(c) : frameyard::CentroidSpan()));
         }
         for (size_t line = 0; line < boxes[0].size(); ++line) {
             std::string text;

@@ -4,28 +4,27 @@
 #include <string>
 #include <vector>
 
-#include "tools/client/camera_info.h"
-#include "tools/client/realtime_client.h"
+#include <frameyard/client.h>
 
 namespace fycli {
 
 class AsciiView {
 public:
     // names and regions in the order of the frame's glob lists; columns x rows of terminal.
-    AsciiView(std::vector<std::string> names, std::vector<fyclient::Region> regions, int columns, int rows);
+    AsciiView(std::vector<std::string> names, std::vector<frameyard::Region> regions, int columns, int rows);
 
     // The picture of one frame, one string per terminal line, none longer than the width.
-    std::vector<std::string> draw(const fyclient::RealtimeFrame& frame) const;
+    std::vector<std::string> draw(const frameyard::Frame& frame) const;
 
     int boxesPerRow() const { return perRow; }
     int innerWidth() const { return gridWidth; }
     int innerHeight() const { return gridHeight; }
 
 private:
-    std::vector<std::string> box(size_t camera, const std::vector<fyclient::Centroid>& centroids) const;
+    std::vector<std::string> box(size_t camera, frameyard::CentroidSpan centroids) const;
 
     std::vector<std::string> names;
-    std::vector<fyclient::Region> regions;
+    std::vector<frameyard::Region> regions;
     int columns;
     int perRow = 1;
     int boxWidth = 0;
@@ -34,6 +33,6 @@ private:
 };
 
 // The region to draw for a camera: its image region, or the whole display space.
-fyclient::Region drawingRegion(const fyclient::CameraInfo& camera);
+frameyard::Region drawingRegion(const frameyard::Camera& camera);
 
 }  // namespace fycli

@@ -8,9 +8,10 @@
 namespace fycli {
 namespace {
 
-fyclient::RealtimeFrame frameOf(std::vector<std::vector<fyclient::Centroid>> cameras) {
-    fyclient::RealtimeFrame frame;
-    frame.cameras = std::move(cameras);
+frameyard::Frame frameOf(const std::vector<std::vector<frameyard::Centroid>>& cameras) {
+    frameyard::Frame frame;
+    frame.clear();
+    for (const auto& centroids : cameras) std::copy(centroids.begin(), centroids.end(), frame.addCamera(centroids.size()));
     return frame;
 }
 
@@ -24,7 +25,7 @@ int countOf(const std::vector<std::string>& lines, char mark) {
 }
 
 TEST(AsciiView, PlacesBlobsInsideTheirCameraBox) {
-    fyclient::Region region{0, 100, 0, 100};
+    frameyard::Region region{0, 100, 0, 100};
     AsciiView view({"a"}, {region}, 40, 30);
     // Corners of the region land in the first and last cell; a point outside is not drawn.
     auto lines = view.draw(frameOf({{{0.0f, 0.0f, 1}, {99.9f, 99.9f, 1}, {150, 50, 1}, {50, -1, 1}}}));
@@ -49,7 +50,7 @@ TEST(AsciiView, FitsTheTerminal) {
     for (int columns : {20, 40, 80, 200}) {
         for (int rows : {5, 10, 24, 60}) {
             std::vector<std::string> names{"cam1", "cam2", "cam3", "cam4"};
-            std::vector<fyclient::Region> regions(4, {10.67f, 501.33f, 72, 440});
+            std::vector<frameyard::Region> regions(4, {10.67f, 501.33f, 72, 440});
             AsciiView view(names, regions, columns, rows);
             auto lines = view.draw(frameOf({{{256, 256, 1}}, {}, {}, {}}));
             for (const auto& line : lines) EXPECT_LE(static_cast<int>(line.size()), columns) << columns << "x" << rows;
@@ -59,17 +60,17 @@ TEST(AsciiView, FitsTheTerminal) {
             EXPECT_EQ(countOf(lines, 'o'), 1);
         }
     }
-    AsciiView wide({"a", "b", "c", "d"}, std::vector<fyclient::Region>(4, {0, 512, 0, 512}), 160, 40);
+    AsciiView wide({"a", "b", "c", "d"}, std::vector<frameyard::Region>(4, {0, 512, 0, 512}), 160, 40);
     EXPECT_EQ(wide.boxesPerRow(), 4);
 }
 
 TEST(AsciiView, DrawingRegionFallsBackToTheDisplaySpace) {
-    fyclient::CameraInfo camera;
-    fyclient::Region r = drawingRegion(camera);
+    frameyard::Camera camera;
+    frameyard::Region r = drawingRegion(camera);
     EXPECT_EQ(r.right, 512.0f);
-    camera.imageRegion = fyclient::Region{5, 5, 0, 10};   // empty width
+    camera.imageRegion = frameyard::Region{5, 5, 0, 10};   // empty width
     EXPECT_EQ(drawingRegion(camera).left, 0.0f);
-    camera.imageRegion = fyclient::Region{1, 2, 3, 4};
+    camera.imageRegion = frameyard::Region{1, 2, 3, 4};
     EXPECT_EQ(drawingRegion(camera).bottom, 4.0f);
 }
 

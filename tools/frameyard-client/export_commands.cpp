@@ -1,7 +1,6 @@
 // export: a recording as CSV rows for analysis tools, or summed up per camera.
 #include <cstdio>
 
-#include "tools/client/connection.h"
 #include "tools/frameyard-client/cli_args.h"
 #include "tools/frameyard-client/commands.h"
 #include "tools/frameyard-client/stream_setup.h"
@@ -15,7 +14,7 @@ namespace {
 class Output {
 public:
     explicit Output(const std::string& path) : path(path), file(path == "-" ? stdout : std::fopen(path.c_str(), "w")) {
-        if (file == nullptr) throw fyclient::ClientError("cannot create " + path);
+        if (file == nullptr) throw frameyard::Error("cannot create " + path);
     }
     ~Output() {
         if (file != nullptr && file != stdout) std::fclose(file);
@@ -26,7 +25,7 @@ public:
     void close() {
         bool failed = std::ferror(file) != 0 || (file == stdout ? std::fflush(file) : std::fclose(file)) != 0;
         file = nullptr;
-        if (failed) throw fyclient::ClientError("cannot write " + path);
+        if (failed) throw frameyard::Error("cannot write " + path);
     }
 
 private:
@@ -39,7 +38,7 @@ void writeCsv(const fyrec::Recording& recording, const std::string& path) {
     std::fputs("frame,receive_time,timecode,camera,x,y\n", out.get());
     for (size_t f = 0; f < recording.frames.size(); ++f) {
         const fyrec::FrameRecord& frame = recording.frames[f];
-        std::string timecode = frame.timecode ? timecodeText(*frame.timecode) : "";
+        std::string timecode = frame.timecode ? frameyard::formatTimecode(*frame.timecode) : "";
         for (size_t c = 0; c < frame.cameras.size(); ++c) {
             const std::string& camera = recording.header.cameras[c].name;
             for (const fyrec::Point& p : frame.cameras[c]) {
@@ -77,7 +76,7 @@ void printSummary(const fyrec::Recording& recording, const std::string& path) {
 
 }  // namespace
 
-int runExport(const fyclient::Endpoint&, const std::vector<std::string>& words) {
+int runExport(const frameyard::Endpoint&, const std::vector<std::string>& words) {
     Args args = parseArgs(words, {"--summary"}, {"--csv"});
     if (printedHelp("export", args.help)) return 0;
     if (args.positional.size() != 1) throw UsageError("export needs one recording FILE");
@@ -87,7 +86,7 @@ int runExport(const fyclient::Endpoint&, const std::vector<std::string>& words) 
     if (args.values.count("--csv")) writeCsv(recording, args.value("--csv"));
     if (args.has("--summary")) printSummary(recording, path);
     // What came before the damage was exported; the damage still fails the command.
-    if (recording.error) throw fyclient::ClientError(*recording.error);
+    if (recording.error) throw frameyard::Error(*recording.error);
     return 0;
 }
 

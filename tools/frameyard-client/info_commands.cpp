@@ -1,27 +1,25 @@
 // cameras and command: reading what the server has, and raw command exchanges.
 #include <cstdio>
 
-#include "tools/client/command_client.h"
-#include "tools/client/configure_client.h"
 #include "tools/frameyard-client/cli_args.h"
 #include "tools/frameyard-client/commands.h"
 
 namespace fycli {
 namespace {
 
-std::string regionText(const std::optional<fyclient::Region>& region) {
+std::string regionText(const std::optional<frameyard::Region>& region) {
     if (!region) return "-";
-    return fyclient::formatNumber(region->left) + ".." + fyclient::formatNumber(region->right) + " x " +
-           fyclient::formatNumber(region->top) + ".." + fyclient::formatNumber(region->bottom);
+    return frameyard::formatNumber(region->left) + ".." + frameyard::formatNumber(region->right) + " x " +
+           frameyard::formatNumber(region->top) + ".." + frameyard::formatNumber(region->bottom);
 }
 
-std::string settingText(const fyclient::NumberSettingInfo& s) {
-    std::string text = s.name + "=" + fyclient::formatNumber(s.value);
+std::string settingText(const frameyard::NumberSetting& s) {
+    std::string text = s.name + "=" + frameyard::formatNumber(s.value);
     if (s.minimum || s.maximum || s.precision != 0) {
         text += " [";
-        text += s.minimum ? fyclient::formatNumber(*s.minimum) : "";
+        text += s.minimum ? frameyard::formatNumber(*s.minimum) : "";
         text += "..";
-        text += s.maximum ? fyclient::formatNumber(*s.maximum) : "";
+        text += s.maximum ? frameyard::formatNumber(*s.maximum) : "";
         if (s.precision != 0) text += ", precision " + std::to_string(s.precision);
         text += "]";
     }
@@ -35,16 +33,16 @@ std::string pad(std::string text, size_t width) {
 
 }  // namespace
 
-int runCameras(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words) {
+int runCameras(const frameyard::Endpoint& endpoint, const std::vector<std::string>& words) {
     Args args = parseArgs(words, {"--json"}, {});
     if (printedHelp("cameras", args.help)) return 0;
     if (!args.positional.empty()) throw UsageError("cameras takes no arguments");
     if (args.has("--json")) {
-        std::printf("%s\n", fyclient::configureGetSettingsText(endpoint).c_str());
+        std::printf("%s\n", frameyard::Host(endpoint).camerasText().c_str());
         return 0;
     }
-    std::vector<fyclient::CameraInfo> cameras = fyclient::configureGetCameras(endpoint);
-    std::vector<int> thresholds = fyclient::configureGetThresholds(endpoint);
+    std::vector<frameyard::Camera> cameras = frameyard::Host(endpoint).cameras();
+    std::vector<int> thresholds = frameyard::Host(endpoint).thresholds();
     size_t nameWidth = 8;   // "camera" and two spaces
     size_t regionWidth = 20;
     for (const auto& c : cameras) {
@@ -66,18 +64,18 @@ int runCameras(const fyclient::Endpoint& endpoint, const std::vector<std::string
     return 0;
 }
 
-int runCommand(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words) {
+int runCommand(const frameyard::Endpoint& endpoint, const std::vector<std::string>& words) {
     Args args = parseArgs(words, {}, {});
     if (printedHelp("command", args.help)) return 0;
     if (args.positional.empty()) throw UsageError("command needs at least one JSON request");
-    fyclient::Connection connection(endpoint);
+    frameyard::Connection connection(endpoint);
     for (const std::string& request : args.positional) {
-        std::string reply = fyclient::exchangeCommand(connection, request);
+        std::string reply = frameyard::exchangeCommand(connection, request);
         std::printf("%s\n", reply.c_str());
         std::fflush(stdout);
-        fyclient::ReplyCheck check = fyclient::checkReply(reply);
+        frameyard::ReplyCheck check = frameyard::checkReply(reply);
         if (check.isError) {
-            throw fyclient::ClientError("error reply to " + request + ": " + check.failure + " (" +
+            throw frameyard::Error("error reply to " + request + ": " + check.failure + " (" +
                                         (reply.empty() ? "empty reply" : reply) + ")");
         }
     }

@@ -4,8 +4,6 @@
 
 #include <cstdio>
 
-#include "tools/client/command_client.h"
-#include "tools/client/livefeat_client.h"
 #include "tools/frameyard-client/cli_args.h"
 #include "tools/frameyard-client/commands.h"
 #include "tools/frameyard-client/live_output.h"
@@ -28,20 +26,20 @@ std::string reportLine(double elapsed, const LiveCounts& now, const LiveCounts& 
                   "%5.1fs  %6.1f frames/s  %7.1f segments/frame  %6.1f images/s  %10.0f bytes/s  timecode %s", elapsed,
                   frames / seconds, frames ? double(now.segments - before.segments) / frames : 0.0,
                   (now.images - before.images) / seconds, (now.bytes - before.bytes) / seconds,
-                  timecode ? timecodeText(*timecode).c_str() : "-");
+                  timecode ? frameyard::formatTimecode(*timecode).c_str() : "-");
     return line;
 }
 
 void requireDirectory(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        throw fyclient::ClientError("--save: '" + path + "' is not a directory");
+        throw frameyard::Error("--save: '" + path + "' is not a directory");
     }
 }
 
 }  // namespace
 
-int runLive(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words) {
+int runLive(const frameyard::Endpoint& endpoint, const std::vector<std::string>& words) {
     Args args = parseArgs(words, {"--images", "--view"}, {"--seconds", "--save"});
     if (printedHelp("live", args.help)) return 0;
     if (args.positional.size() != 1) throw UsageError("live takes one CAMERA");
@@ -55,14 +53,11 @@ int runLive(const fyclient::Endpoint& endpoint, const std::vector<std::string>& 
     if (!saveDir.empty()) requireDirectory(saveDir);
 
     installInterruptHandler();
-    fyclient::Connection connection(endpoint);
-    // The camera list of the connection becomes just this camera, at position 0.
-    fyclient::requireOk(fyclient::exchangeCommand(connection, fyclient::wantCamerasRequest({camera})),
-                        "want_cameras for '" + camera + "'");
-    fyclient::LiveFeatSession session(connection);
-    session.open();
-    session.selectCamera(0);
-    if (images) session.setImages(true);
+    // The stream acknowledges every image on receipt, so that the server keeps one more coming.
+    frameyard::LiveOptions options;
+    options.camera = camera;
+    options.images = images;
+    frameyard::LiveStream stream(endpoint, options);
     if (!view) {
         std::printf("live features of %s from %s (%s)\n", camera.c_str(), endpoint.text().c_str(),
                     images ? "with images" : "segments only");
@@ -77,24 +72,23 @@ int runLive(const fyclient::Endpoint& endpoint, const std::vector<std::string>& 
     LiveCounts counts, atReport;
     std::string lastReport = "waiting for the first frame";
     std::optional<std::array<uint8_t, 4>> timecode;
-    fyclient::LiveFeatImage latest;
+    frameyard::LiveImage latest;
+    frameyard::LiveFrame frame;
+    std::string message;
     Clock::time_point reported = limit.start, drawn = limit.start - std::chrono::seconds(1);
     while (!limit.over()) {
-        std::optional<fyclient::LiveFeatItem> item = session.next(20);
-        if (item && item->isMessage && !view) std::printf("message %s\n", item->message.c_str());
-        if (item && !item->isMessage) {
+        frameyard::Got got = stream.next(frame, message, 20);
+        if (got == frameyard::Got::message && !view) std::printf("message %s\n", message.c_str());
+        if (got == frameyard::Got::frame) {
             ++counts.frames;
-            counts.segments += item->frame.segments.size();
-            counts.bytes += item->wireBytes;
-            if (item->frame.timecode) timecode = item->frame.timecode;
-            if (item->frame.image) {
-                // Acknowledged at once, so that the server keeps one more image coming.
-                session.acknowledgeImage();
+            counts.segments += frame.segments.size();
+            counts.bytes = stream.frameBytesReceived();
+            if (frame.timecode) timecode = frame.timecode;
+            if (frame.image) {
                 ++counts.images;
                 if (!saveDir.empty())
-                    saveImage(saveDir + "/" + imageFileName(camera, item->frame.timecode, counts.images),
-                              *item->frame.image);
-                latest = std::move(*item->frame.image);
+                    saveImage(saveDir + "/" + imageFileName(camera, frame.timecode, counts.images), *frame.image);
+                latest = std::move(*frame.image);
             }
         }
         Clock::time_point now = Clock::now();
@@ -118,7 +112,7 @@ int runLive(const fyclient::Endpoint& endpoint, const std::vector<std::string>& 
     std::printf("received %llu frames and %llu images in %.1f s\n", static_cast<unsigned long long>(counts.frames),
                 static_cast<unsigned long long>(counts.images), elapsed);
     if (counts.frames == 0) {
-        throw fyclient::ClientError("no frames arrived in " + std::to_string(static_cast<int>(elapsed)) + " s");
+        throw frameyard::Error("no frames arrived in " + std::to_string(static_cast<int>(elapsed)) + " s");
     }
     return 0;
 }

@@ -13,7 +13,7 @@ constexpr int kShadeCount = sizeof kShades - 1;
 constexpr double kCellAspect = 2.0;
 
 // The mean of the pixels in [x0, x1) x [y0, y1), clipped to the image.
-unsigned meanOf(const fyclient::LiveFeatImage& image, size_t x0, size_t x1, size_t y0, size_t y1) {
+unsigned meanOf(const frameyard::LiveImage& image, size_t x0, size_t x1, size_t y0, size_t y1) {
     if (x0 >= image.width || y0 >= image.height) return 0;
     x1 = std::min<size_t>(std::max(x1, x0 + 1), image.width);
     y1 = std::min<size_t>(std::max(y1, y0 + 1), image.height);
@@ -27,7 +27,7 @@ unsigned meanOf(const fyclient::LiveFeatImage& image, size_t x0, size_t x1, size
 
 }  // namespace
 
-std::string pgmBytes(const fyclient::LiveFeatImage& image) {
+std::string pgmBytes(const frameyard::LiveImage& image) {
     std::string out = "P5\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
     out.append(image.pixels.begin(), image.pixels.end());
     return out;
@@ -48,15 +48,15 @@ std::string imageFileName(const std::string& camera, const std::optional<std::ar
     return name + suffix;
 }
 
-void saveImage(const std::string& path, const fyclient::LiveFeatImage& image) {
+void saveImage(const std::string& path, const frameyard::LiveImage& image) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     std::string bytes = pgmBytes(image);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.close();
-    if (!file) throw fyclient::ClientError("cannot write " + path);
+    if (!file) throw frameyard::Error("cannot write " + path);
 }
 
-std::vector<std::string> shadeImage(const fyclient::LiveFeatImage& image, int columns, int rows) {
+std::vector<std::string> shadeImage(const frameyard::LiveImage& image, int columns, int rows) {
     std::vector<std::string> lines;
     if (image.width == 0 || image.height == 0 || columns <= 0 || rows <= 0) return lines;
     // Pixels per cell: as few as the width allows, then more if the height does not fit.

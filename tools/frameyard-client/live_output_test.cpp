@@ -5,8 +5,8 @@
 namespace fycli {
 namespace {
 
-fyclient::LiveFeatImage imageOf(uint16_t width, uint16_t height, uint8_t fill) {
-    fyclient::LiveFeatImage image;
+frameyard::LiveImage imageOf(uint16_t width, uint16_t height, uint8_t fill) {
+    frameyard::LiveImage image;
     image.width = width;
     image.height = height;
     image.pixels.assign(size_t(width) * height, fill);
@@ -14,7 +14,7 @@ fyclient::LiveFeatImage imageOf(uint16_t width, uint16_t height, uint8_t fill) {
 }
 
 TEST(LiveOutput, PgmFilesAndTheirNames) {
-    fyclient::LiveFeatImage image = imageOf(3, 2, 0);
+    frameyard::LiveImage image = imageOf(3, 2, 0);
     image.pixels = {0, 1, 2, 253, 254, 255};
     EXPECT_EQ(pgmBytes(image), std::string("P5\n3 2\n255\n\x00\x01\x02\xfd\xfe\xff", 17));
 
@@ -26,7 +26,7 @@ TEST(LiveOutput, PgmFilesAndTheirNames) {
 TEST(LiveOutput, ShadesFitTheTerminalAndFollowTheBrightness) {
     // 640 x 480 into 80 x 24 cells: 8 pixels across per cell and 16 down gives 80 x 30, too
     // high, so the height decides: 20 pixels down, 10 across.
-    fyclient::LiveFeatImage image = imageOf(640, 480, 0);
+    frameyard::LiveImage image = imageOf(640, 480, 0);
     for (size_t y = 0; y < 480; ++y)
         for (size_t x = 320; x < 640; ++x) image.pixels[y * 640 + x] = 255;
     std::vector<std::string> lines = shadeImage(image, 80, 24);

@@ -155,7 +155,7 @@ bool printedHelp(const char* name, bool help) {
 int main(int argc, char** argv) {
     using namespace fycli;
     std::signal(SIGPIPE, SIG_IGN);
-    fyclient::Endpoint endpoint;
+    frameyard::Endpoint endpoint;
     std::vector<std::string> rest;
     const Subcommand* command = nullptr;
     try {

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tools/client/command_client.h"
-#include "tools/client/configure_client.h"
 #include "tools/frameyard-client/cli_args.h"
 #include "tools/frameyard-client/commands.h"
 #include "tools/frameyard-client/stream_setup.h"
@@ -26,28 +24,28 @@ ImageSize parseSize(const std::string& text) {
 }
 
 // The edges of a region within what the description's %g numbers keep.
-bool sameRegion(const fyrec::DisplayRegion& a, const fyclient::Region& b) {
+bool sameRegion(const fyrec::DisplayRegion& a, const frameyard::Region& b) {
     auto near = [](float p, float q) { return std::fabs(p - q) <= 0.01f + 1e-5f * std::fabs(q); };
     return near(a.left, b.left) && near(a.right, b.right) && near(a.top, b.top) && near(a.bottom, b.bottom);
 }
 
-std::string regionText(const fyclient::Region& r) {
-    return fyclient::formatNumber(r.left) + ".." + fyclient::formatNumber(r.right) + " x " +
-           fyclient::formatNumber(r.top) + ".." + fyclient::formatNumber(r.bottom);
+std::string regionText(const frameyard::Region& r) {
+    return frameyard::formatNumber(r.left) + ".." + frameyard::formatNumber(r.right) + " x " +
+           frameyard::formatNumber(r.top) + ".." + frameyard::formatNumber(r.bottom);
 }
 
 // The wire states each image only in display units, which are the same for every size of one
 // aspect ratio; the true size comes from --image-size. Without it the size is taken as the
 // region's extent, so positions are kept in display-sized pixels and still replay exactly.
-fyrec::CameraEntry describeCamera(const fyclient::CameraInfo& info, std::optional<ImageSize> size, int threshold) {
+fyrec::CameraEntry describeCamera(const frameyard::Camera& info, std::optional<ImageSize> size, int threshold) {
     fyrec::CameraEntry entry;
     entry.name = info.name;
-    fyclient::Region region = info.imageRegion.value_or(fyclient::Region{});
+    frameyard::Region region = info.imageRegion.value_or(frameyard::Region{});
     entry.region = {region.left, region.right, region.top, region.bottom};
     if (size) {
         fyrec::DisplayRegion expected = fyrec::DisplayMapping(size->width, size->height).region();
         if (info.imageRegion && !sameRegion(expected, region)) {
-            throw fyclient::ClientError("--image-size " + std::to_string(size->width) + "x" +
+            throw frameyard::Error("--image-size " + std::to_string(size->width) + "x" +
                                         std::to_string(size->height) + " does not fit camera '" + info.name +
                                         "', whose image region is " + regionText(region));
         }
@@ -79,8 +77,8 @@ std::vector<std::optional<ImageSize>> imageSizes(const std::string& option, size
     return sizes;
 }
 
-fyrec::Header makeHeader(const fyclient::Endpoint& endpoint, const Selection& selection, const Args& args) {
-    std::vector<int> thresholds = fyclient::configureGetThresholds(endpoint);
+fyrec::Header makeHeader(const frameyard::Endpoint& endpoint, const Selection& selection, const Args& args) {
+    std::vector<int> thresholds = frameyard::Host(endpoint).thresholds();
     std::vector<std::optional<ImageSize>> sizes = imageSizes(args.value("--image-size"), selection.indices.size());
     fyrec::Header header;
     header.startMicros = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -102,15 +100,15 @@ fyrec::Header makeHeader(const fyclient::Endpoint& endpoint, const Selection& se
 }
 
 // A frame in image pixels, taken back from display units as the server mapped them.
-fyrec::FrameRecord toRecord(const fyclient::RealtimeFrame& frame, const std::vector<fyrec::DisplayMapping>& mappings,
+fyrec::FrameRecord toRecord(const frameyard::Frame& frame, const std::vector<fyrec::DisplayMapping>& mappings,
                             uint64_t micros) {
     fyrec::FrameRecord record;
     record.micros = micros;
     record.timecode = frame.timecode;
-    for (size_t c = 0; c < frame.cameras.size() && c < mappings.size(); ++c) {
+    for (size_t c = 0; c < frame.cameraCount() && c < mappings.size(); ++c) {
         std::vector<fyrec::Point> points;
-        points.reserve(frame.cameras[c].size());
-        for (const auto& centroid : frame.cameras[c]) {
+        points.reserve(frame.camera(c).size());
+        for (const auto& centroid : frame.camera(c)) {
             points.push_back({mappings[c].toPixelX(centroid.x), mappings[c].toPixelY(centroid.y)});
         }
         record.cameras.push_back(std::move(points));
@@ -120,7 +118,7 @@ fyrec::FrameRecord toRecord(const fyclient::RealtimeFrame& frame, const std::vec
 
 // Rate announcements become rate records; every other message is kept as a note.
 void recordMessage(fyrec::RecordingWriter& writer, const std::string& text, uint64_t micros) {
-    std::optional<fyclient::Json> value = fyclient::parseJson(text);
+    std::optional<frameyard::Json> value = frameyard::parseJson(text);
     for (auto kind : {fyrec::RateRecord::Kind::frame, fyrec::RateRecord::Kind::timecode}) {
         const char* name = kind == fyrec::RateRecord::Kind::frame ? "frame_rate" : "timecode_rate";
         if (value && value->isTagged(name) && value->items.size() >= 2 && value->items[1].isNumber()) {
@@ -131,12 +129,12 @@ void recordMessage(fyrec::RecordingWriter& writer, const std::string& text, uint
     writer.write(fyrec::NoteRecord{micros, text});
 }
 
-// One recording in progress: the session's items into the file, and a status line a second.
+// One recording in progress: the stream's items into the file, and a status line a second.
 class Recorder {
 public:
-    Recorder(fyclient::RealtimeSession& session, fyrec::RecordingWriter& writer,
+    Recorder(frameyard::RealtimeStream& stream, fyrec::RecordingWriter& writer,
              std::vector<fyrec::DisplayMapping> mappings, std::string path)
-        : session(session), writer(writer), mappings(std::move(mappings)), path(std::move(path)) {}
+        : stream(stream), writer(writer), mappings(std::move(mappings)), path(std::move(path)) {}
 
     // Records until the limit; when the stream breaks, the file is closed whole, the summary
     // printed and the error passed on.
@@ -144,7 +142,7 @@ public:
         lastReport = limit.start;
         try {
             while (!limit.over()) pass(limit);
-        } catch (const fyclient::ClientError&) {
+        } catch (const frameyard::Error&) {
             finish(limit);
             throw;
         }
@@ -154,18 +152,13 @@ public:
 
 private:
     void pass(const RunLimit& limit) {
-        if (!monitorsSent && session.streaming()) {
-            session.sendMessage(fyclient::kMonitorRequests[0]);   // frame rate
-            session.sendMessage(fyclient::kMonitorRequests[1]);   // timecode rate
-            monitorsSent = true;
-        }
-        std::optional<fyclient::RealtimeItem> item = session.next(50);
+        frameyard::Got got = stream.next(frame, message, 50);
         Clock::time_point now = Clock::now();
         auto micros = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now - limit.start).count());
-        if (item && item->isMessage) {
-            recordMessage(writer, item->message, micros);
-        } else if (item) {
-            writer.write(toRecord(item->frame, mappings, micros));
+        if (got == frameyard::Got::message) {
+            recordMessage(writer, message, micros);
+        } else if (got == frameyard::Got::frame) {
+            writer.write(toRecord(frame, mappings, micros));
             ++frames;
         }
         if (secondsBetween(lastReport, now) >= 1.0) report(now, limit);
@@ -188,18 +181,19 @@ private:
         std::fflush(stdout);
     }
 
-    fyclient::RealtimeSession& session;
+    frameyard::RealtimeStream& stream;
     fyrec::RecordingWriter& writer;
     std::vector<fyrec::DisplayMapping> mappings;
     std::string path;
+    frameyard::Frame frame;
+    std::string message;
     uint64_t frames = 0, framesAtReport = 0;
-    bool monitorsSent = false;
     Clock::time_point lastReport;
 };
 
 }  // namespace
 
-int runRecord(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words) {
+int runRecord(const frameyard::Endpoint& endpoint, const std::vector<std::string>& words) {
     Args args = parseArgs(words, {"--compact"}, {"--out", "--cameras", "--seconds", "--image-size"});
     if (printedHelp("record", args.help)) return 0;
     if (!args.positional.empty()) throw UsageError("record takes no positional arguments");
@@ -211,20 +205,22 @@ int runRecord(const fyclient::Endpoint& endpoint, const std::vector<std::string>
     fyrec::Header header = makeHeader(endpoint, selection, args);
     std::vector<fyrec::DisplayMapping> mappings;
     for (const auto& camera : header.cameras) mappings.emplace_back(camera.width, camera.height);
-    fyclient::RealtimeOptions options;
+    frameyard::RealtimeOptions options;
+    options.cameras = selection.wantedNames;
     options.compact = header.compact;
     options.timecodes = true;
-    options.tagged = true;   // lengths on every item, and the camera messages to keep as notes
+    options.messages = true;   // lengths on every item, and the camera messages to keep as notes
+    options.monitors = {frameyard::Monitor::frameRate, frameyard::Monitor::timecodeRate};
     installInterruptHandler();
-    StreamConnection stream(endpoint, selection.wantedNames, static_cast<int>(mappings.size()), options);
+    frameyard::RealtimeStream stream(endpoint, options);
     fyrec::RecordingWriter writer(path, header);
     writer.write(fyrec::NoteRecord{0, "recorded from " + endpoint.text() + " by frameyard-client"});
     std::printf("recording %zu camera%s from %s to %s (%s centroids)\n", mappings.size(),
                 mappings.size() == 1 ? "" : "s", endpoint.text().c_str(), path.c_str(),
                 header.compact ? "compact" : "full");
     std::fflush(stdout);
-    uint64_t frames = Recorder(stream.session(), writer, std::move(mappings), path).run(RunLimit(seconds));
-    if (frames == 0) throw fyclient::ClientError("no frames arrived; " + path + " holds no frame");
+    uint64_t frames = Recorder(stream, writer, std::move(mappings), path).run(RunLimit(seconds));
+    if (frames == 0) throw frameyard::Error("no frames arrived; " + path + " holds no frame");
     return 0;
 }
 

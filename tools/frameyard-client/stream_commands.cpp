@@ -2,7 +2,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "tools/client/command_client.h"
 #include "tools/frameyard-client/ascii_view.h"
 #include "tools/frameyard-client/cli_args.h"
 #include "tools/frameyard-client/commands.h"
@@ -12,7 +11,7 @@
 namespace fycli {
 namespace {
 
-std::string centroidList(const std::vector<fyclient::Centroid>& list) {
+std::string centroidList(frameyard::CentroidSpan list) {
     std::string out;
     char point[48];
     for (const auto& c : list) {
@@ -22,38 +21,34 @@ std::string centroidList(const std::vector<fyclient::Centroid>& list) {
     return out;
 }
 
-void printFrame(uint64_t number, const fyclient::RealtimeFrame& frame, const std::vector<std::string>& names) {
+void printFrame(uint64_t number, const frameyard::Frame& frame, const std::vector<std::string>& names) {
     std::string line = "frame " + std::to_string(number);
-    if (frame.timecode) line += "  timecode " + timecodeText(*frame.timecode);
-    for (size_t c = 0; c < frame.cameras.size(); ++c) {
+    if (frame.timecode) line += "  timecode " + frameyard::formatTimecode(*frame.timecode);
+    for (size_t c = 0; c < frame.cameraCount(); ++c) {
         line += "  " + (c < names.size() ? names[c] : std::to_string(c + 1)) + " " +
-                std::to_string(frame.cameras[c].size()) + ":" + centroidList(frame.cameras[c]);
+                std::to_string(frame.camera(c).size()) + ":" + centroidList(frame.camera(c));
     }
     std::printf("%s\n", line.c_str());
 }
 
-void printSummary(double elapsed, uint64_t frames, double rate, const fyclient::RealtimeFrame& latest,
+void printSummary(double elapsed, uint64_t frames, double rate, const frameyard::Frame& latest,
                   const std::vector<std::string>& names) {
     std::string line;
     char head[64];
     std::snprintf(head, sizeof head, "%5.1fs  %6.1f frames/s  centroids", elapsed, rate);
     line = head;
-    for (size_t c = 0; c < latest.cameras.size(); ++c) {
+    for (size_t c = 0; c < latest.cameraCount(); ++c) {
         line += std::string(c == 0 ? " " : ", ") + (c < names.size() ? names[c] : std::to_string(c + 1)) + " " +
-                std::to_string(latest.cameras[c].size());
+                std::to_string(latest.camera(c).size());
     }
     if (frames == 0) line += " -";
-    if (latest.timecode) line += "  timecode " + timecodeText(*latest.timecode);
+    if (latest.timecode) line += "  timecode " + frameyard::formatTimecode(*latest.timecode);
     std::printf("%s\n", line.c_str());
-}
-
-void sendMonitorRequests(fyclient::RealtimeSession& session) {
-    for (const char* request : fyclient::kMonitorRequests) session.sendMessage(request);
 }
 
 }  // namespace
 
-int runStream(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words) {
+int runStream(const frameyard::Endpoint& endpoint, const std::vector<std::string>& words) {
     Args args = parseArgs(words, {"--compact", "--timecodes", "--messages", "--print"}, {"--cameras", "--seconds"});
     if (printedHelp("stream", args.help)) return 0;
     if (!args.positional.empty()) throw UsageError("stream takes no positional arguments");
@@ -61,35 +56,37 @@ int runStream(const fyclient::Endpoint& endpoint, const std::vector<std::string>
 
     Selection selection = selectCameras(endpoint, args.value("--cameras"));
     std::vector<std::string> names = selection.names();
-    fyclient::RealtimeOptions options;
+    frameyard::RealtimeOptions options;
+    options.cameras = selection.wantedNames;
     options.compact = args.has("--compact");
     options.timecodes = args.has("--timecodes");
-    options.tagged = args.has("--messages");
+    options.messages = args.has("--messages");
+    // Every monitor, sent once the stream runs.
+    if (options.messages) {
+        options.monitors = {frameyard::Monitor::frameRate, frameyard::Monitor::timecodeRate,
+                            frameyard::Monitor::rectangularMasks, frameyard::Monitor::cameraOnlineStates};
+    }
     installInterruptHandler();
-    StreamConnection stream(endpoint, selection.wantedNames, static_cast<int>(names.size()), options);
+    frameyard::RealtimeStream stream(endpoint, options);
     std::string joined;
     for (const auto& n : names) joined += (joined.empty() ? "" : ", ") + n;
     std::printf("streaming %s from %s (%s centroids%s%s)\n", joined.c_str(), endpoint.text().c_str(),
                 options.compact ? "compact" : "full", options.timecodes ? ", timecodes" : "",
-                options.tagged ? ", messages" : "");
+                options.messages ? ", messages" : "");
     std::fflush(stdout);
 
     RunLimit limit(seconds);
     uint64_t frames = 0, framesAtReport = 0;
-    bool monitorsSent = false;
-    fyclient::RealtimeFrame latest;
+    frameyard::Frame latest, frame;
+    std::string message;
     Clock::time_point lastReport = limit.start;
     while (!limit.over()) {
-        if (options.tagged && !monitorsSent && stream.session().streaming()) {
-            sendMonitorRequests(stream.session());
-            monitorsSent = true;
-        }
-        std::optional<fyclient::RealtimeItem> item = stream.session().next(50);
-        if (item && item->isMessage) {
-            std::printf("message %s\n", item->message.c_str());
-        } else if (item) {
+        frameyard::Got got = stream.next(frame, message, 50);
+        if (got == frameyard::Got::message) {
+            std::printf("message %s\n", message.c_str());
+        } else if (got == frameyard::Got::frame) {
             ++frames;
-            latest = std::move(item->frame);
+            std::swap(latest, frame);
             if (args.has("--print")) printFrame(frames, latest, names);
         }
         Clock::time_point now = Clock::now();
@@ -104,23 +101,24 @@ int runStream(const fyclient::Endpoint& endpoint, const std::vector<std::string>
     double elapsed = limit.elapsed();
     std::printf("received %llu frames in %.1f s (%.1f frames/s)\n", static_cast<unsigned long long>(frames), elapsed,
                 elapsed > 0 ? frames / elapsed : 0.0);
-    if (frames == 0) throw fyclient::ClientError("no frames arrived in " + std::to_string(static_cast<int>(elapsed)) + " s");
+    if (frames == 0) throw frameyard::Error("no frames arrived in " + std::to_string(static_cast<int>(elapsed)) + " s");
     return 0;
 }
 
-int runWatch(const fyclient::Endpoint& endpoint, const std::vector<std::string>& words) {
+int runWatch(const frameyard::Endpoint& endpoint, const std::vector<std::string>& words) {
     Args args = parseArgs(words, {}, {"--cameras", "--seconds"});
     if (printedHelp("watch", args.help)) return 0;
     if (!args.positional.empty()) throw UsageError("watch takes no positional arguments");
     double seconds = runSeconds(args);
 
     Selection selection = selectCameras(endpoint, args.value("--cameras"));
-    std::vector<fyclient::Region> regions;
+    std::vector<frameyard::Region> regions;
     for (int index : selection.indices) regions.push_back(drawingRegion(selection.all[static_cast<size_t>(index)]));
     installInterruptHandler();
-    fyclient::RealtimeOptions options;
+    frameyard::RealtimeOptions options;
+    options.cameras = selection.wantedNames;
     options.timecodes = true;
-    StreamConnection stream(endpoint, selection.wantedNames, static_cast<int>(regions.size()), options);
+    frameyard::RealtimeStream stream(endpoint, options);
 
     int columns = 80, rows = 24;
     terminalSize(columns, rows);
@@ -130,12 +128,12 @@ int runWatch(const fyclient::Endpoint& endpoint, const std::vector<std::string>&
     uint64_t frames = 0, framesAtRate = 0;
     double rate = 0;
     Clock::time_point lastDraw = limit.start - std::chrono::seconds(1), lastRate = limit.start;
-    fyclient::RealtimeFrame latest;
+    frameyard::Frame latest, frame;
+    std::string message;
     while (!limit.over()) {
-        std::optional<fyclient::RealtimeItem> item = stream.session().next(20);
-        if (item && !item->isMessage) {
+        if (stream.next(frame, message, 20) == frameyard::Got::frame) {
             ++frames;
-            latest = std::move(item->frame);
+            std::swap(latest, frame);
         }
         Clock::time_point now = Clock::now();
         if (secondsBetween(lastRate, now) >= 1.0) {
@@ -147,14 +145,14 @@ int runWatch(const fyclient::Endpoint& endpoint, const std::vector<std::string>&
         lastDraw = now;
         char status[160];
         std::snprintf(status, sizeof status, "frameyard-client watch  %s  %.0f frames/s  timecode %s  (Ctrl-C stops)",
-                      endpoint.text().c_str(), rate, latest.timecode ? timecodeText(*latest.timecode).c_str() : "-");
+                      endpoint.text().c_str(), rate, latest.timecode ? frameyard::formatTimecode(*latest.timecode).c_str() : "-");
         std::vector<std::string> lines{std::string(status).substr(0, static_cast<size_t>(columns))};
         for (std::string& line : view.draw(latest)) lines.push_back(std::move(line));
         drawInPlace(lines);
     }
     cursor.restore();
     std::printf("watched %llu frames in %.1f s\n", static_cast<unsigned long long>(frames), limit.elapsed());
-    if (frames == 0) throw fyclient::ClientError("no frames arrived");
+    if (frames == 0) throw frameyard::Error("no frames arrived");
     return 0;
 }
 

@@ -2,13 +2,12 @@
 
 #include <cstring>
 
-#include "tools/client/command_client.h"
-#include "tools/client/connection.h"
+#include <frameyard/client.h>
 
 namespace stress {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using frameyard::Bytes;
 
 Bytes bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
@@ -17,13 +16,11 @@ Bytes operator+(Bytes a, const Bytes& b) {
     return a;
 }
 
+// A length as the protocols write one, for the items these peers cut short or inflate.
 Bytes u32(uint32_t value) {
-    Bytes out;
-    fyclient::appendU32(out, value);
-    return out;
+    return Bytes{static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+                 static_cast<uint8_t>(value)};
 }
-
-Bytes commandPacket(const std::string& text) { return bytes("C") + u32(static_cast<uint32_t>(text.size())) + bytes(text); }
 
 // Deterministic bytes, so that a run can be repeated.
 class Noise {
@@ -96,13 +93,13 @@ public:
 
 protected:
     void connected(double) override {
-        request_ = commandPacket(fyclient::enableRealtimeMessagesRequest());
+        request_ = frameyard::encodeCommand(frameyard::enableRealtimeMessagesCommand());
         at_ = 0;
         reply_.clear();
     }
     void received(const uint8_t* data, size_t size, double) override {
         reply_.insert(reply_.end(), data, data + size);
-        if (reply_.size() >= 4 && reply_.size() >= 4 + fyclient::loadU32(reply_.data())) {
+        if (reply_.size() >= 4 && reply_.size() >= 4 + size_t{frameyard::loadU32(reply_.data())}) {
             ++stats().answered;
             reply_.clear();
             at_ = 0;   // and again

@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/client/configure_client.h"
+#include <frameyard/client.h>
+
 #include "tools/frameyard-stress/abusers.h"
 #include "tools/frameyard-stress/steady_client.h"
 #include "tools/frameyard-stress/stress_options.h"
@@ -38,12 +39,12 @@ sockaddr_in loopbackAddress(const stress::Options& options) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (getaddrinfo(options.host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-        throw fyclient::ClientError("cannot resolve '" + options.host + "'");
+        throw frameyard::Error("cannot resolve '" + options.host + "'");
     sockaddr_in address{};
     std::memcpy(&address, found->ai_addr, sizeof address);
     freeaddrinfo(found);
     if ((ntohl(address.sin_addr.s_addr) >> 24) != 127)
-        throw fyclient::ClientError("'" + options.host + "' is not a loopback address; this tool loads only this machine");
+        throw frameyard::Error("'" + options.host + "' is not a loopback address; this tool loads only this machine");
     address.sin_port = htons(static_cast<uint16_t>(options.port));
     return address;
 }
@@ -59,7 +60,7 @@ void raiseDescriptorLimit(long wanted) {
 class Loop {
 public:
     Loop() : set_(epoll_create1(EPOLL_CLOEXEC)) {
-        if (set_ < 0) throw fyclient::ClientError(std::string("epoll_create1: ") + std::strerror(errno));
+        if (set_ < 0) throw frameyard::Error(std::string("epoll_create1: ") + std::strerror(errno));
     }
     ~Loop() { ::close(set_); }
 
@@ -154,14 +155,14 @@ int main(int argc, char** argv) {
         raiseDescriptorLimit(options.steady + options.abusive + 64L);
 
         stress::SteadySettings settings;
-        settings.options.compact = options.compact;
-        settings.options.timecodes = options.timecodes;
-        settings.options.tagged = options.tagged;
+        settings.format.compact = options.compact;
+        settings.format.timecodes = options.timecodes;
+        settings.format.tagged = options.tagged;
         settings.fps = options.fps;
         settings.clockTimecodes = options.clockTimecodes;
         if (options.steady > 0) {
-            fyclient::Endpoint endpoint{options.host, options.port, 5000};
-            settings.cameraCount = static_cast<int>(fyclient::configureGetThresholds(endpoint).size());
+            frameyard::Endpoint endpoint{options.host, options.port, 5000};
+            settings.format.cameras = frameyard::Host(endpoint).thresholds().size();
         }
 
         Loop loop;
@@ -227,7 +228,7 @@ int main(int argc, char** argv) {
         bool steadyFailed = lost > 0 || disordered > 0 || steadyStats.cutOff > 0 || steadyStats.refused > 0 ||
                             streaming < static_cast<uint64_t>(options.steady);
         return steadyFailed ? 1 : 0;
-    } catch (const fyclient::ClientError& error) {
+    } catch (const frameyard::Error& error) {
         std::fprintf(stderr, "frameyard-stress: %s\n", error.what());
         return 2;
     }

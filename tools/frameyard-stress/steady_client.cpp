@@ -2,8 +2,6 @@
 
 #include <ctime>
 
-#include "tools/client/command_client.h"
-
 namespace stress {
 namespace {
 
@@ -14,35 +12,44 @@ double timeOfDay() {
     return static_cast<double>(now.tv_sec % 86400) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
+// The decoder's view of the session: the handshake always, no timecodes until the answer.
+frameyard::RealtimeFormat opening(frameyard::RealtimeFormat format) {
+    format.handshake = true;
+    format.timecodes = false;
+    return format;
+}
+
 }  // namespace
 
 SteadyClient::SteadyClient(const sockaddr_in& server, KindStats& stats, const SteadySettings& settings,
                            LatencyHistogram& latencies)
-    : Peer(server, stats), settings_(settings), latencies_(latencies),
-      scanner_(settings.options, settings.cameraCount), sequence_(settings.fps) {}
+    : Peer(server, stats), settings_(settings), latencies_(latencies), decoder_(opening(settings.format)),
+      sequence_(settings.fps) {}
 
 void SteadyClient::connected(double) {
-    std::vector<uint8_t> out;
-    if (settings_.options.tagged) {
-        std::string request = fyclient::enableRealtimeMessagesRequest();
-        out.push_back('C');
-        fyclient::appendU32(out, static_cast<uint32_t>(request.size()));
-        out.insert(out.end(), request.begin(), request.end());
+    decoder_ = frameyard::RealtimeDecoder(opening(settings_.format));
+    input_.clear();
+    readFrom_ = 0;
+    frameyard::Bytes out;
+    if (settings_.format.tagged) {
+        out = frameyard::encodeCommand(frameyard::enableRealtimeMessagesCommand());
         step_ = Step::enabling;
     } else {
-        step_ = Step::query;
+        step_ = Step::streaming;
     }
-    out.push_back('R');
-    if (settings_.options.compact) out.push_back('f');
-    out.push_back('t');
-    out.push_back('1');
+    frameyard::Bytes realtime = frameyard::encodeRealtimeOpening({settings_.format.compact, true});
+    out.insert(out.end(), realtime.begin(), realtime.end());
     send(out.data(), out.size());
 }
 
 void SteadyClient::received(const uint8_t* data, size_t size, double now) {
     if (step_ == Step::done) return;
     input_.insert(input_.end(), data, data + size);
-    while (step_ != Step::done && advance(now)) {
+    try {
+        while (step_ != Step::done && advance(now)) {
+        }
+    } catch (const frameyard::ProtocolError& error) {
+        fail(decoder_.streaming() ? std::string("malformed frame") : std::string(error.what()));
     }
     // Keep the buffer from growing: drop what was consumed once it is most of it.
     if (readFrom_ > 0 && readFrom_ * 2 >= input_.size()) {
@@ -52,65 +59,49 @@ void SteadyClient::received(const uint8_t* data, size_t size, double now) {
 }
 
 bool SteadyClient::advance(double now) {
-    const uint8_t* data = input_.data() + readFrom_;
-    size_t left = input_.size() - readFrom_;
-    switch (step_) {
-    case Step::enabling: {
-        if (left < 4) return false;
-        uint32_t length = fyclient::loadU32(data);
-        if (left < 4 + length) return false;
-        std::string reply(reinterpret_cast<const char*>(data + 4), length);
-        readFrom_ += 4 + length;
-        if (!fyclient::checkReply(reply).ok) fail("enable_realtime_messages answered " + reply);
-        else step_ = Step::query;
-        return true;
-    }
-    case Step::query: {
-        if (left < 1) return false;
-        ++readFrom_;
-        if (data[0] != 't') return fail("expected the timecode query 't'"), true;
-        uint8_t answer = settings_.options.timecodes ? '1' : '0';
-        send(&answer, 1);
-        step_ = Step::ready;
-        return true;
-    }
-    case Step::ready: {
-        if (left < 1) return false;
-        ++readFrom_;
-        if (data[0] != 'r') return fail("expected the start signal 'r'"), true;
-        uint8_t go = 'g';
-        send(&go, 1);
-        step_ = Step::streaming;
-        return true;
-    }
-    case Step::streaming: return readFrames(now);
-    case Step::done: return false;
-    }
-    return false;
+    if (step_ == Step::enabling) return enabled();
+    if (step_ != Step::streaming) return false;
+    size_t used = decoder_.decode(input_.data() + readFrom_, input_.size() - readFrom_, item_, frame_);
+    if (used == 0) return false;
+    readFrom_ += used;
+    if (item_.kind == frameyard::RealtimeItem::Kind::frame) frameArrived(now);
+    else answer(item_);
+    return true;
 }
 
-bool SteadyClient::readFrames(double now) {
-    size_t used = 0;
-    fyclient::RealtimeItem item;
-    StreamScanner::Result result =
-        scanner_.next(input_.data() + readFrom_, input_.size() - readFrom_, used, item);
-    if (result == StreamScanner::Result::incomplete) return false;
-    if (result == StreamScanner::Result::malformed) {
-        fail("malformed frame");
-        return false;
-    }
+// The reply to enable_realtime_messages, which comes before the realtime stream.
+bool SteadyClient::enabled() {
+    std::string reply;
+    size_t used = frameyard::decodeSized(input_.data() + readFrom_, input_.size() - readFrom_, reply);
+    if (used == 0) return false;
     readFrom_ += used;
-    if (item.isMessage) return true;
+    if (!frameyard::checkReply(reply).ok) fail("enable_realtime_messages answered " + reply);
+    else step_ = Step::streaming;
+    return true;
+}
+
+// The handshake's two questions; messages are not what this client checks.
+void SteadyClient::answer(const frameyard::RealtimeItem& item) {
+    if (item.kind == frameyard::RealtimeItem::Kind::timecodeQuery) {
+        frameyard::Bytes reply = frameyard::encodeTimecodeAnswer(settings_.format.timecodes);
+        send(reply.data(), reply.size());
+        decoder_.setTimecodes(settings_.format.timecodes);
+    } else if (item.kind == frameyard::RealtimeItem::Kind::ready) {
+        frameyard::Bytes go = frameyard::encodeGo();
+        send(go.data(), go.size());
+    }
+}
+
+void SteadyClient::frameArrived(double now) {
     if (firstFrameAt_ < 0) firstFrameAt_ = now;
-    if (!item.frame.timecode) {
+    if (!frame_.timecode) {
         // Without timecodes only the count can be kept.
         sequence_.untimedFrame();
-        return true;
+        return;
     }
-    sequence_.frame(*item.frame.timecode);
+    sequence_.frame(*frame_.timecode);
     if (settings_.clockTimecodes)
-        latencies_.add(secondsLate(timeOfDay(), stampSeconds(*item.frame.timecode, settings_.fps)));
-    return true;
+        latencies_.add(secondsLate(timeOfDay(), stampSeconds(*frame_.timecode, settings_.fps)));
 }
 
 void SteadyClient::fail(const std::string& why) {

@@ -6,67 +6,11 @@
 namespace stress {
 namespace {
 
-constexpr uint16_t maxCentroids = 2000;
-constexpr uint32_t maxItem = 64u * 1024 * 1024;
 constexpr double day = 86400.0;
 constexpr double bucketSeconds = 10e-6;
 constexpr size_t bucketCount = 1000000;
 
 }  // namespace
-
-StreamScanner::StreamScanner(fyclient::RealtimeOptions options, int cameraCount)
-    : options_(options), cameraCount_(cameraCount) {}
-
-StreamScanner::Result StreamScanner::untaggedFrameLength(const uint8_t* data, size_t size, size_t& length) const {
-    size_t at = options_.timecodes ? 5 : 0;
-    size_t centroid = options_.compact ? 4 : 10;
-    for (int camera = 0; camera < cameraCount_; ++camera) {
-        if (size < at + 2) return Result::incomplete;
-        uint16_t count = fyclient::loadU16(data + at);
-        if (count > maxCentroids) return Result::malformed;
-        at += 2 + count * centroid;
-    }
-    if (size < at) return Result::incomplete;
-    length = at;
-    return Result::item;
-}
-
-StreamScanner::Result StreamScanner::next(const uint8_t* data, size_t size, size_t& used,
-                                          fyclient::RealtimeItem& item) const {
-    if (size == 0) return Result::incomplete;
-    const uint8_t* body = data;
-    size_t bodyLength = 0;
-    bool message = false;
-    if (options_.tagged || data[0] == 'm') {
-        // A tag and a u32 length; untagged frames never start with 'm' (a camera count's high
-        // byte is at most 7, a timecode record starts with 't').
-        if (data[0] != 'm' && data[0] != 'f') return Result::malformed;
-        if (size < 5) return Result::incomplete;
-        message = data[0] == 'm';
-        bodyLength = fyclient::loadU32(data + 1);
-        if (bodyLength > maxItem) return Result::malformed;
-        if (size < 5 + bodyLength) return Result::incomplete;
-        body = data + 5;
-        used = 5 + bodyLength;
-    } else {
-        Result found = untaggedFrameLength(data, size, bodyLength);
-        if (found != Result::item) return found;
-        used = bodyLength;
-    }
-    item = fyclient::RealtimeItem{};
-    item.isMessage = message;
-    if (message) {
-        item.message.assign(reinterpret_cast<const char*>(body), bodyLength);
-        return Result::item;
-    }
-    try {
-        item.frame = fyclient::parseFrameBody(body, bodyLength, options_.compact, options_.timecodes,
-                                              options_.tagged ? -1 : cameraCount_);
-    } catch (const fyclient::ClientError&) {
-        return Result::malformed;
-    }
-    return Result::item;
-}
 
 int64_t frameIndex(const std::array<uint8_t, 4>& timecode, int fps) {
     int64_t seconds = (int64_t{timecode[0]} * 60 + timecode[1]) * 60 + timecode[2];

@@ -1,33 +1,13 @@
 #pragma once
-// What a steady realtime client checks in what it receives: items cut from the byte stream as
-// they complete, every frame in order and none missing (by its timecode), and how late each
-// frame arrived when the host stamps frames with the time of day.
+// What a steady realtime client checks in what it receives: every frame in order and none
+// missing (by its timecode), and how late each frame arrived when the host stamps frames with
+// the time of day.
 #include <array>
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "tools/client/realtime_client.h"
 
 namespace stress {
-
-// Cuts realtime items out of a stream whose bytes arrive in arbitrary pieces.
-class StreamScanner {
-public:
-    enum class Result { item, incomplete, malformed };
-
-    // cameraCount: the cameras of the session (untagged frames carry no length of their own).
-    StreamScanner(fyclient::RealtimeOptions options, int cameraCount);
-
-    // Looks for one whole item at the start of data; with Result::item, used is its length.
-    Result next(const uint8_t* data, size_t size, size_t& used, fyclient::RealtimeItem& item) const;
-
-private:
-    Result untaggedFrameLength(const uint8_t* data, size_t size, size_t& length) const;
-
-    fyclient::RealtimeOptions options_;
-    int cameraCount_;
-};
 
 // The position of a timecode in the host's frame sequence, at `fps` frames per second.
 int64_t frameIndex(const std::array<uint8_t, 4>& timecode, int fps);

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "tools/client/connection.h"
+#include <frameyard/client.h>
 
 namespace stress {
 
@@ -36,14 +36,14 @@ double number(const std::string& option, const char* text, double low, double hi
     if (end == text || *end != '\0' || !(value >= low && value <= high)) {
         std::ostringstream message;
         message << option << " needs a number from " << low << " to " << high << ", not '" << text << "'";
-        throw fyclient::ClientError(message.str());
+        throw frameyard::Error(message.str());
     }
     return value;
 }
 
 int integer(const std::string& option, const char* text, int low, int high) {
     double value = number(option, text, low, high);
-    if (value != static_cast<int>(value)) throw fyclient::ClientError(option + " needs a whole number");
+    if (value != static_cast<int>(value)) throw frameyard::Error(option + " needs a whole number");
     return static_cast<int>(value);
 }
 
@@ -53,10 +53,10 @@ std::vector<AbuseKind> kindList(const std::string& text) {
     std::string name;
     while (std::getline(in, name, ',')) {
         AbuseKind kind;
-        if (!kindFromName(name, kind)) throw fyclient::ClientError("unknown abusive kind '" + name + "'");
+        if (!kindFromName(name, kind)) throw frameyard::Error("unknown abusive kind '" + name + "'");
         kinds.push_back(kind);
     }
-    if (kinds.empty()) throw fyclient::ClientError("--kinds needs at least one kind");
+    if (kinds.empty()) throw frameyard::Error("--kinds needs at least one kind");
     return kinds;
 }
 
@@ -76,7 +76,7 @@ Options parseOptions(int argc, char** argv, bool& help) {
         else if (arg == "--tagged") options.tagged = true;
         else if (arg == "--clock-timecodes") options.clockTimecodes = true;
         else {
-            if (i + 1 >= argc) throw fyclient::ClientError(arg + " needs a value, or is no option");
+            if (i + 1 >= argc) throw frameyard::Error(arg + " needs a value, or is no option");
             const char* value = argv[++i];
             if (arg == "--host") options.host = value;
             else if (arg == "--port") options.port = integer(arg, value, 1, 65535);
@@ -85,13 +85,13 @@ Options parseOptions(int argc, char** argv, bool& help) {
             else if (arg == "--abusive") options.abusive = integer(arg, value, 0, maxClients);
             else if (arg == "--kinds") options.kinds = kindList(value);
             else if (arg == "--fps") options.fps = integer(arg, value, 1, 255);
-            else throw fyclient::ClientError("unknown option '" + arg + "'");
+            else throw frameyard::Error("unknown option '" + arg + "'");
         }
     }
     if (options.steady + options.abusive > maxClients)
-        throw fyclient::ClientError("at most " + std::to_string(maxClients) + " clients in all");
+        throw frameyard::Error("at most " + std::to_string(maxClients) + " clients in all");
     if (options.clockTimecodes && !options.timecodes)
-        throw fyclient::ClientError("--clock-timecodes needs timecodes");
+        throw frameyard::Error("--clock-timecodes needs timecodes");
     return options;
 }
 

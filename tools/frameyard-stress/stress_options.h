@@ -27,7 +27,7 @@ constexpr double maxSeconds = 3600;
 
 extern const char kUsage[];
 
-// Throws fyclient::ClientError with a line for the user on a bad command line; sets help when
+// Throws frameyard::Error with a line for the user on a bad command line; sets help when
 // --help was given.
 Options parseOptions(int argc, char** argv, bool& help);
 

@@ -15,7 +15,7 @@ namespace frameyard {
 class FRAMEYARD_CLIENT_API Acquisition {
 public:
     // Connects and sends the request and the camera values (0 for cameras left out). Throws
-    // Error when the host offers no acquisition (the server answers a camera count of 0).
+    // Error when the server offers no acquisition (the server answers a camera count of 0).
     Acquisition(const Endpoint& endpoint, const AcquireRequest& request,
                 const std::vector<uint16_t>& cameraValues = std::vector<uint16_t>());
 
@@ -26,6 +26,8 @@ public:
     bool waitReady(int timeoutMs);
     // One arming step: 'G', then waits at most timeoutMs for the host's next field ('r').
     bool step(int timeoutMs);
+    // After a step() that ran out of time: waits at most timeoutMs more for the same 'r'.
+    bool waitStepped(int timeoutMs);
     // Starts the recording; stop() ends it early (the fields so far are still downloaded).
     void start();
     void stop();
@@ -44,6 +46,8 @@ public:
     void download(const std::function<void(const AcquiredField&)>& onField);
 
     uint32_t recordedFields() const { return decoder_.recordedFields(); }
+    // The bytes of the download so far: field records and the end mark.
+    uint64_t downloadedBytes() const { return downloadedBytes_; }
 
 private:
     bool nextItem(int timeoutMs);
@@ -54,6 +58,7 @@ private:
     AcquireItem item_;
     bool downloading_ = false;
     bool haveField_ = false;
+    uint64_t downloadedBytes_ = 0;
 };
 
 }  // namespace frameyard

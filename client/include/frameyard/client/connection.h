@@ -37,12 +37,15 @@ public:
     // Writes every byte, waiting at most the time-out whenever the socket takes none.
     void send(const void* data, size_t size);
     void send(const Bytes& bytes) { send(bytes.data(), bytes.size()); }
+    void sendByte(uint8_t byte) { send(&byte, 1); }
 
     // Reads what the socket holds now without waiting. False once the server has closed the
     // connection (what arrived before stays readable); throws ConnectionError when it failed.
     bool readAvailable();
     // Waits at most waitMs for more bytes and reads them; false when none came.
     bool waitForMore(int waitMs);
+    // True when unread bytes are there, arrive within waitMs, or the server has closed.
+    bool waitForInput(int waitMs);
     bool closed() const { return closed_; }
 
     // The bytes received and not yet consumed.
@@ -68,6 +71,12 @@ public:
             }
         }
     }
+
+    // Blocking reads of a fixed number of bytes, for programs that walk a stream field by field
+    // (tests, captures); the waits and failures are those of receive() above.
+    void receive(void* out, size_t size);
+    uint8_t receiveByte();
+    uint16_t receiveU16();
 
 private:
     Endpoint endpoint_;

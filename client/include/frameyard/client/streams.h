@@ -51,6 +51,9 @@ struct RealtimeOptions {
     std::vector<std::string> cameras;   // by name; empty: every camera of the host, host order
     bool compact = false;               // fixed-point centroids, no flags
     bool timecodes = true;
+    // false: the opening asks no timecode query, so frames carry no timecode and the stream
+    // takes commands at once (for a connection that only sends commands and reads messages)
+    bool handshake = true;
     bool messages = false;              // camera messages too (setting, threshold, mask changes)
     std::vector<Monitor> monitors;      // sent once the stream runs
     Reconnect reconnect;
@@ -92,6 +95,7 @@ private:
     void lose(const std::string& reason);
     void retryIfDue();
     void sendWhenRunning(const Bytes& command);
+    void sendPending();
 
     Endpoint endpoint_;
     RealtimeOptions options_;
@@ -132,6 +136,8 @@ public:
     void send(const std::string& json);
 
     uint64_t framesReceived() const { return frames_; }
+    // What the frames delivered so far took on the wire, headers, images and segments.
+    uint64_t frameBytesReceived() const { return frameBytes_; }
     uint32_t reconnects() const { return reconnects_; }
 
 private:
@@ -145,6 +151,7 @@ private:
     LiveOptions options_;
     std::unique_ptr<Session> session_;
     uint64_t frames_ = 0;
+    uint64_t frameBytes_ = 0;
     uint32_t reconnects_ = 0;
     RetrySchedule retry_;
 };

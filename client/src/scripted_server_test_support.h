@@ -1,5 +1,5 @@
 #pragma once
-// A one-connection server on 127.0.0.1 for the client module's tests: it plays a script against
+// A one-connection server on 127.0.0.1 for the client library's tests: it plays a script against
 // the client under test on a thread of its own.
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "tools/client/connection.h"
+#include "frameyard/client/connection.h"
 
-namespace fyclient {
+namespace frameyard {
 
 class ScriptedServer {
 public:
@@ -66,4 +66,4 @@ inline std::string readBytes(int fd, size_t n) {
 
 inline void writeBytes(int fd, const std::vector<uint8_t>& bytes) { ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
 
-}  // namespace fyclient
+}  // namespace frameyard

@@ -1,20 +1,16 @@
-#include "tools/client/configure_client.h"
-
 #include <gtest/gtest.h>
 
-namespace fyclient {
+#include <string>
+#include <vector>
+
+#include "frameyard/client/decoders.h"
+#include "frameyard/client/error.h"
+#include "frameyard/client/requests.h"
+
+namespace frameyard {
 namespace {
 
 std::optional<MaskTable> decode(const std::vector<uint8_t>& bytes) { return decodeMaskTable(bytes.data(), bytes.size()); }
-
-TEST(MaskTable, EncodesTheServerLayout) {
-    EXPECT_EQ(encodeMaskTable({}), (std::vector<uint8_t>{0x00, 0x00}));
-    EXPECT_EQ(encodeMaskTable({{}}), (std::vector<uint8_t>{0x00, 0x01, '$'}));
-    std::vector<uint8_t> one = encodeMaskTable({{{1.0f, 2.0f, 0.5f}}});
-    std::vector<uint8_t> expected{0x00, 0x01, 'c', 0, 0, 0, 16, 0, 0, 0, 1,
-                                  0x3f, 0x80, 0, 0, 0x40, 0x00, 0, 0, 0x3f, 0x00, 0, 0, '$'};
-    EXPECT_EQ(one, expected);
-}
 
 TEST(MaskTable, RoundTripsSeveralCameras) {
     MaskTable table{{{10, 20, 3}, {256, 256, 100}}, {}, {{0.5f, 511.5f, 0}}};
@@ -51,5 +47,26 @@ TEST(MaskTable, RefusesTablesThatDoNotHoldWhatTheyAnnounce) {
     EXPECT_FALSE(decode(hugeCount));
 }
 
+TEST(ConfigureAnswers, FixedSizeAnswersAndSizedTexts) {
+    std::vector<uint8_t> aspect{0x01, 0x00, 0x01, 0x00};
+    AspectAnswer answer;
+    EXPECT_EQ(decodeAspect(aspect.data(), 3, answer), 0u);
+    ASSERT_EQ(decodeAspect(aspect.data(), aspect.size(), answer), 4u);
+    EXPECT_EQ(answer.ratio(), 1.0);
+    std::vector<uint8_t> thresholds{0x00, 0x02, 0x00, 0x80, 0x00, 0xFF};
+    std::vector<int> values;
+    EXPECT_EQ(decodeThresholds(thresholds.data(), 5, values), 0u);
+    ASSERT_EQ(decodeThresholds(thresholds.data(), thresholds.size(), values), 6u);
+    EXPECT_EQ(values, (std::vector<int>{128, 255}));
+    std::vector<uint8_t> sized{0, 0, 0, 4, '"', 'o', 'k', '"'};
+    std::string text;
+    EXPECT_EQ(decodeSized(sized.data(), 7, text), 0u);
+    ASSERT_EQ(decodeSized(sized.data(), sized.size(), text), 8u);
+    EXPECT_EQ(text, "\"ok\"");
+    // A length beyond the limit is refused before anything is allocated.
+    std::vector<uint8_t> huge{0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_THROW(decodeSized(huge.data(), huge.size(), text), ProtocolError);
+}
+
 }  // namespace
-}  // namespace fyclient
+}  // namespace frameyard

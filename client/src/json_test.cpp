@@ -1,8 +1,8 @@
-#include "tools/client/json_reader.h"
+#include "frameyard/client/json.h"
 
 #include <gtest/gtest.h>
 
-namespace fyclient {
+namespace frameyard {
 namespace {
 
 TEST(JsonReader, ReadsTheShapesTheServerWrites) {
@@ -56,4 +56,4 @@ TEST(JsonReader, NumbersPrintLikeTheServer) {
 }
 
 }  // namespace
-}  // namespace fyclient
+}  // namespace frameyard
