@@ -166,7 +166,7 @@ def decode(transcript):
     elif session == 0x61:  # 'a'
         _acquire(transcript, client, server, counts)
     elif session == 0x63:  # 'c'
-        _configure(transcript, client, server)
+        counts["replies"] += _configure(transcript, client, server)
     if server.left():
         raise Error("%s: %d server bytes left over at offset %d" % (transcript.path, server.left(), server.pos))
     return counts
@@ -245,9 +245,10 @@ def _acquire(transcript, client, server, counts):
 
 
 def _configure(transcript, client, server):
+    """Reads the answer to a configure request; returns how many answers there were (0 or 1)."""
     direction, letter = client.byte(), client.byte()
     if direction != 0x67 or letter is None:  # only get requests are answered
-        return
+        return 0
     sized = lambda b, a: wire.decode_sized(b, a, "a configure answer")  # noqa: E731
     if letter == 0x61:    # 'a'
         server.take(4, "the aspect answer")
@@ -264,6 +265,7 @@ def _configure(transcript, client, server):
         server.take(2 * count, "the thresholds")
     else:
         server.take(4, "the unknown-letter answer")
+    return 1
 
 
 def check(transcript):
