@@ -68,7 +68,8 @@ private:
 
 // The three values of one run segment, in wire order. The server takes them from the host's
 // segment record {first, second, third} as value1 = second, value2 = first, value3 = third;
-// what they mean is the host's (for a line-scan host: row, start column, end column).
+// what they mean is the host's (for a host whose records are {row, first column, last column}:
+// value1 the first column, value2 the row, value3 the last column, in image pixels).
 struct Segment {
     uint16_t value1 = 0, value2 = 0, value3 = 0;
 };
