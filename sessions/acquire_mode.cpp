@@ -32,6 +32,9 @@ bool AcquireMode::start() {
     }
     id = session.services().takeAcquisitionId();
     running = true;
+    // The camera count, 'R', each 'r' and the progress records are small writes the client waits
+    // for; without this each would wait for the client's delayed acknowledgement of the one before.
+    session.socket().setNoDelay();
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "sessions/acquire_mode.h"
 
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 
 #include <algorithm>
 #include <map>
@@ -91,6 +92,34 @@ struct AcquireTest : ::testing::Test {
         return driveUntil(rig.handler, condition, {&client});
     }
 };
+
+// The server's end of a client's connection: the socket of this process whose peer is the
+// client's own address.
+int serverEndOf(const TestClient& client) {
+    sockaddr_in mine{}, peer{};
+    socklen_t length = sizeof mine;
+    if (::getsockname(client.descriptor, reinterpret_cast<sockaddr*>(&mine), &length) != 0) return -1;
+    for (int fd = 0; fd < 1024; ++fd) {
+        length = sizeof peer;
+        if (fd != client.descriptor && ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            peer.sin_port == mine.sin_port && peer.sin_addr.s_addr == mine.sin_addr.s_addr)
+            return fd;
+    }
+    return -1;
+}
+
+// Small writes the client waits for (progress records, 'r') must not wait for its delayed
+// acknowledgement of the write before.
+TEST_F(AcquireTest, TheSessionSendsWithoutDelay) {
+    auto client = armed();
+    ASSERT_TRUE(client);
+    int server = serverEndOf(*client);
+    ASSERT_GE(server, 0);
+    int noDelay = 0;
+    socklen_t length = sizeof noDelay;
+    ASSERT_EQ(::getsockopt(server, IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
+    EXPECT_NE(noDelay, 0);
+}
 
 TEST_F(AcquireTest, IdsAreTheSmallestFreeOnesAndComeBack) {
     auto first = armed();
