@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -115,5 +116,18 @@ public:
 private:
     int cameras_;
 };
+
+// A frame of `cameras` 640 x 480 cameras holding the same `perCamera` scattered centroids each
+// time (a fixed seed), timecode zero.
+inline store::Server::Frame scatteredFrame(int cameras, int perCamera) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> x(0.0f, 640.0f), y(0.0f, 480.0f);
+    store::Server::Frame frame;
+    frame.centroids.resize(size_t(cameras));
+    for (auto& list : frame.centroids)
+        for (int i = 0; i < perCamera; ++i) list.push_back({x(random), y(random)});
+    frame.timecode = {{0, 0, 0, 0}};
+    return frame;
+}
 
 }  // namespace bench

@@ -97,13 +97,7 @@ double decoderCentroidsPerSecond(bool compact) {
 
 class BenchHost final : public bench::QuietHost {
 public:
-    BenchHost() : QuietHost(cameras) {
-        std::mt19937 random(7);
-        std::uniform_real_distribution<float> x(0.0f, 640.0f), y(0.0f, 480.0f);
-        frame.centroids.resize(cameras);
-        for (auto& list : frame.centroids)
-            for (int i = 0; i < centroidsPerCamera; ++i) list.push_back({x(random), y(random)});
-    }
+    BenchHost() : QuietHost(cameras), frame(bench::scatteredFrame(cameras, centroidsPerCamera)) {}
     bool frameAvailable() override { return due; }
     const Frame* currentFrame() override {
         due = false;

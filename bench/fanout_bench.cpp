@@ -110,14 +110,7 @@ private:
 // camera; only the timecode (the sequence number) changes.
 class BenchHost final : public bench::QuietHost {
 public:
-    BenchHost() : QuietHost(cameras) {
-        std::mt19937 random(7);
-        std::uniform_real_distribution<float> x(0.0f, 640.0f), y(0.0f, 480.0f);
-        frame.centroids.resize(cameras);
-        for (auto& list : frame.centroids)
-            for (int i = 0; i < centroidsPerCamera; ++i) list.push_back({x(random), y(random)});
-        frame.timecode = {{0, 0, 0, 0}};
-    }
+    BenchHost() : QuietHost(cameras), frame(bench::scatteredFrame(cameras, centroidsPerCamera)) {}
 
     Stamps stamps;
     const Reader* reader = nullptr;

@@ -1,5 +1,5 @@
 // The realtime and live-feature streams: opening, the handshake answers, acknowledgements,
-// commands held until the stream runs, and reconnection.
+// commands held until the stream runs, and the link they share with its reconnection.
 #include "frameyard/client/streams.h"
 
 #include <thread>
@@ -16,46 +16,8 @@ int millisecondsUntil(Clock::time_point when) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// The blocking form of both streams: poll, and while nothing is there wait for bytes (or, while
-// disconnected, for the next retry) until the deadline.
-template <class Poll, class Connection>
-Got waitForItem(int timeoutMs, Poll poll, Connection connection, Clock::time_point retryAt) {
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        Got got = poll();
-        if (got != Got::nothing) return got;
-        int left = millisecondsUntil(deadline);
-        if (left == 0) return Got::nothing;
-        if (auto* open = connection()) {
-            if (open->closed()) {
-                // A closed connection that poll() kept (no reconnect) has nothing more to give.
-                throw ConnectionError("the server closed the connection");
-            }
-            open->waitForMore(left);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, std::max(1, millisecondsUntil(retryAt)))));
-        }
-    }
-}
-
 void tell(const Reconnect& policy, const std::string& event) {
     if (policy.onEvent) policy.onEvent(event);
-}
-
-// One retry of a lost stream when it is due: `connect` opens the stream again or throws.
-template <class Connect, class Session>
-void retryWhenDue(Session& session, RetrySchedule& retry, const Reconnect& policy, uint32_t& reconnects, Connect connect) {
-    if (session || !retry.due()) return;
-    try {
-        connect();
-    } catch (const Error&) {
-        session.reset();
-        retry.lost(policy);
-        return;
-    }
-    retry.succeeded();
-    ++reconnects;
-    tell(policy, "reconnected");
 }
 
 void chooseCameras(Connection& connection, const std::vector<std::string>& names) {
@@ -64,28 +26,103 @@ void chooseCameras(Connection& connection, const std::vector<std::string>& names
     requireOk(exchangeCommand(connection, wantCamerasCommand(names)), "want_cameras for " + quoted);
 }
 
+void checkThreshold(int threshold) {
+    if (threshold < 0 || threshold > 255) {
+        throw Error("threshold " + std::to_string(threshold) + " is out of range (0 to 255)");
+    }
+}
+
 }  // namespace
+
+// ================================================================ the link
+
+StreamLink::StreamLink(const Endpoint& endpoint, const Reconnect& reconnect)
+    : endpoint_(endpoint), reconnect_(reconnect) {}
+
+StreamLink::~StreamLink() = default;
+
+int StreamLink::descriptor() const { return connection_ ? connection_->descriptor() : -1; }
+
+void StreamLink::readAvailable() {
+    if (!connection_) return;
+    try {
+        connection_->readAvailable();
+    } catch (const Error& error) {
+        lose(error.what());
+    }
+}
+
+void StreamLink::lose(const std::string& reason) {
+    connection_.reset();
+    forget();
+    if (!reconnect_.enabled) throw ConnectionError(reason);
+    retry_.lost(reconnect_);
+    tell(reconnect_, "lost: " + reason);
+}
+
+void StreamLink::retryIfDue() {
+    if (connection_ || !retry_.due()) return;
+    try {
+        connection_ = open();
+    } catch (const Error&) {
+        connection_.reset();
+        forget();
+        retry_.lost(reconnect_);
+        return;
+    }
+    retry_.succeeded();
+    ++reconnects_;
+    tell(reconnect_, "reconnected");
+}
+
+Got StreamLink::guarded(const std::function<Got(Connection&)>& step) {
+    retryIfDue();
+    if (!connection_) return Got::nothing;
+    std::string failure;
+    try {
+        Got got = step(*connection_);
+        if (got != Got::nothing || !connection_->closed()) return got;
+        failure = "the server closed the connection";
+    } catch (const Error& error) {
+        failure = error.what();
+    }
+    lose(failure);
+    return Got::nothing;
+}
+
+Got StreamLink::waitFor(int timeoutMs, const std::function<Got()>& poll) {
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        readAvailable();
+        Got got = poll();
+        if (got != Got::nothing) return got;
+        int left = millisecondsUntil(deadline);
+        if (left == 0) return Got::nothing;
+        if (connection_) {
+            connection_->waitForMore(left);
+        } else {
+            // Disconnected: sleep until the next retry, not past the deadline.
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(millisecondsUntil(retry_.at()), 1, left)));
+        }
+    }
+}
+
+void StreamLink::sendNow(const Bytes& command) {
+    if (!connection_) throw ConnectionError("the stream is not connected");
+    connection_->send(command);
+}
 
 // ================================================================ realtime
 
-struct RealtimeStream::Session {
-    Session(const Endpoint& endpoint, const RealtimeFormat& format) : connection(endpoint), decoder(format) {}
-    Connection connection;
-    RealtimeDecoder decoder;
-    RealtimeItem item;
-};
-
 RealtimeStream::RealtimeStream(const Endpoint& endpoint, RealtimeOptions options)
-    : endpoint_(endpoint), options_(std::move(options)) {
-    connect();
+    : StreamLink(endpoint, options.reconnect), options_(std::move(options)) {
+    start();
 }
 
 RealtimeStream::~RealtimeStream() = default;
 
-int RealtimeStream::descriptor() const { return session_ ? session_->connection.descriptor() : -1; }
-
-void RealtimeStream::connect() {
-    cameras_ = options_.cameras.empty() ? std::vector<std::string>() : options_.cameras;
+std::unique_ptr<Connection> RealtimeStream::open() {
+    cameras_ = options_.cameras;
     if (cameras_.empty()) {
         for (const Camera& camera : Host(endpoint_).cameras()) cameras_.push_back(camera.name);
     }
@@ -94,101 +131,66 @@ void RealtimeStream::connect() {
     format.compact = options_.compact;
     format.tagged = options_.messages;
     format.handshake = options_.handshake;
-    auto session = std::make_unique<Session>(endpoint_, format);
-    Connection& connection = session->connection;
-    if (!options_.cameras.empty()) chooseCameras(connection, options_.cameras);
-    if (options_.messages) requireOk(exchangeCommand(connection, enableRealtimeMessagesCommand()), "enabling messages");
-    connection.send(encodeRealtimeOpening(RealtimeOpening{options_.compact, options_.handshake}));
+    decoder_ = std::make_unique<RealtimeDecoder>(format);
+    auto connection = std::make_unique<Connection>(endpoint_);
+    if (!options_.cameras.empty()) chooseCameras(*connection, options_.cameras);
+    if (options_.messages) requireOk(exchangeCommand(*connection, enableRealtimeMessagesCommand()), "enabling messages");
+    connection->send(encodeRealtimeOpening(RealtimeOpening{options_.compact, options_.handshake}));
     if (options_.handshake) {
         Frame unused;
-        connection.receive([&](const uint8_t* data, size_t size) {
-            return session->decoder.decode(data, size, session->item, unused);
-        }, "the timecode query");
-        connection.send(encodeTimecodeAnswer(options_.timecodes));
-        session->decoder.setTimecodes(options_.timecodes);
+        connection->receive([&](const uint8_t* data, size_t size) { return decoder_->decode(data, size, item_, unused); },
+                            "the timecode query");
+        connection->send(encodeTimecodeAnswer(options_.timecodes));
+        decoder_->setTimecodes(options_.timecodes);
     }
     for (Monitor monitor : options_.monitors) pending_.push_back(encodeMessage(monitorCommand(monitor)));
-    session_ = std::move(session);
     // Without the handshake the stream runs from its opening on.
-    if (session_->decoder.streaming()) sendPending();
+    if (decoder_->streaming()) sendPending(*connection);
+    return connection;
 }
 
-void RealtimeStream::sendPending() {
-    for (const Bytes& command : pending_) session_->connection.send(command);
+void RealtimeStream::sendPending(Connection& connection) {
+    for (const Bytes& command : pending_) connection.send(command);
     pending_.clear();
 }
 
-void RealtimeStream::lose(const std::string& reason) {
-    session_.reset();
-    if (!options_.reconnect.enabled) throw ConnectionError(reason);
-    pending_.clear();
-    retry_.lost(options_.reconnect);
-    tell(options_.reconnect, "lost: " + reason);
-}
-
-void RealtimeStream::retryIfDue() {
-    retryWhenDue(session_, retry_, options_.reconnect, reconnects_, [this] { connect(); });
-}
-
-void RealtimeStream::readAvailable() {
-    if (!session_) return;
-    try {
-        session_->connection.readAvailable();
-    } catch (const Error& error) {
-        lose(error.what());
+Got RealtimeStream::step(Connection& connection, Frame& frame, std::string& message) {
+    for (;;) {
+        size_t used = decoder_->decode(connection.data(), connection.size(), item_, frame);
+        if (used == 0) return Got::nothing;
+        connection.consume(used);
+        if (item_.kind == RealtimeItem::Kind::ready) {
+            connection.send(encodeGo());
+            sendPending(connection);
+            continue;
+        }
+        if (item_.kind == RealtimeItem::Kind::message) {
+            message = std::move(item_.message);
+            return Got::message;
+        }
+        ++frames_;
+        return Got::frame;
     }
 }
 
 Got RealtimeStream::poll(Frame& frame, std::string& message) {
-    retryIfDue();
-    if (!session_) return Got::nothing;
-    try {
-        Connection& connection = session_->connection;
-        for (;;) {
-            RealtimeItem& item = session_->item;
-            size_t used = session_->decoder.decode(connection.data(), connection.size(), item, frame);
-            if (used == 0) {
-                if (connection.closed()) lose("the server closed the connection");
-                return Got::nothing;
-            }
-            connection.consume(used);
-            if (item.kind == RealtimeItem::Kind::ready) {
-                connection.send(encodeGo());
-                sendPending();
-                continue;
-            }
-            if (item.kind == RealtimeItem::Kind::message) {
-                message = std::move(item.message);
-                return Got::message;
-            }
-            ++frames_;
-            return Got::frame;
-        }
-    } catch (const Error& error) {
-        if (!session_) throw;
-        lose(error.what());
-        return Got::nothing;
-    }
+    return guarded([&](Connection& connection) { return step(connection, frame, message); });
 }
 
 Got RealtimeStream::next(Frame& frame, std::string& message, int timeoutMs) {
-    return waitForItem(
-        timeoutMs, [&] { readAvailable(); return poll(frame, message); },
-        [&]() -> Connection* { return session_ ? &session_->connection : nullptr; }, retry_.at());
+    return waitFor(timeoutMs, [&] { return poll(frame, message); });
 }
 
 void RealtimeStream::sendWhenRunning(const Bytes& command) {
-    if (session_ && session_->decoder.streaming()) {
-        session_->connection.send(command);
+    if (connection() && decoder_->streaming()) {
+        connection()->send(command);
     } else {
         pending_.push_back(command);
     }
 }
 
 void RealtimeStream::setThreshold(const std::string& camera, int threshold) {
-    if (threshold < 0 || threshold > 255) {
-        throw Error("threshold " + std::to_string(threshold) + " is out of range (0 to 255)");
-    }
+    checkThreshold(threshold);
     for (size_t position = 0; position < cameras_.size(); ++position) {
         if (cameras_[position] == camera) {
             sendWhenRunning(encodeThreshold(static_cast<uint16_t>(position), static_cast<uint16_t>(threshold)));
@@ -202,27 +204,18 @@ void RealtimeStream::send(const std::string& json) { sendWhenRunning(encodeMessa
 
 // ================================================================ live features
 
-struct LiveStream::Session {
-    explicit Session(const Endpoint& endpoint) : connection(endpoint) {}
-    Connection connection;
-    LiveDecoder decoder;
-    LiveItem item;
-};
-
 LiveStream::LiveStream(const Endpoint& endpoint, LiveOptions options)
-    : endpoint_(endpoint), options_(std::move(options)) {
-    connect();
+    : StreamLink(endpoint, options.reconnect), options_(std::move(options)) {
+    start();
 }
 
 LiveStream::~LiveStream() = default;
 
-int LiveStream::descriptor() const { return session_ ? session_->connection.descriptor() : -1; }
-
-void LiveStream::connect() {
-    auto session = std::make_unique<Session>(endpoint_);
-    Connection& connection = session->connection;
-    chooseCameras(connection, {options_.camera});
-    if (options_.messages) requireOk(exchangeCommand(connection, enableLiveFeatMessagesCommand()), "enabling messages");
+std::unique_ptr<Connection> LiveStream::open() {
+    decoder_ = LiveDecoder();
+    auto connection = std::make_unique<Connection>(endpoint_);
+    chooseCameras(*connection, {options_.camera});
+    if (options_.messages) requireOk(exchangeCommand(*connection, enableLiveFeatMessagesCommand()), "enabling messages");
     Bytes opening{static_cast<uint8_t>(SessionKind::liveFeatures)};
     Bytes select = encodeSelectCamera(0);
     opening.insert(opening.end(), select.begin(), select.end());
@@ -230,67 +223,31 @@ void LiveStream::connect() {
         Bytes images = encodeImages(true);
         opening.insert(opening.end(), images.begin(), images.end());
     }
-    connection.send(opening);
-    session_ = std::move(session);
+    connection->send(opening);
+    return connection;
 }
 
-void LiveStream::lose(const std::string& reason) {
-    session_.reset();
-    if (!options_.reconnect.enabled) throw ConnectionError(reason);
-    retry_.lost(options_.reconnect);
-    tell(options_.reconnect, "lost: " + reason);
-}
-
-void LiveStream::retryIfDue() {
-    retryWhenDue(session_, retry_, options_.reconnect, reconnects_, [this] { connect(); });
-}
-
-void LiveStream::readAvailable() {
-    if (!session_) return;
-    try {
-        session_->connection.readAvailable();
-    } catch (const Error& error) {
-        lose(error.what());
+Got LiveStream::step(Connection& connection, LiveFrame& frame, std::string& message) {
+    size_t used = decoder_.decode(connection.data(), connection.size(), item_);
+    if (used == 0) return Got::nothing;
+    connection.consume(used);
+    if (item_.kind == LiveItem::Kind::message) {
+        message = std::move(item_.message);
+        return Got::message;
     }
+    if (item_.frame.image && options_.images && options_.acknowledge) connection.send(encodeAcknowledge());
+    frame = std::move(item_.frame);
+    ++frames_;
+    frameBytes_ += used;
+    return Got::frame;
 }
 
 Got LiveStream::poll(LiveFrame& frame, std::string& message) {
-    retryIfDue();
-    if (!session_) return Got::nothing;
-    try {
-        Connection& connection = session_->connection;
-        LiveItem& item = session_->item;
-        size_t used = session_->decoder.decode(connection.data(), connection.size(), item);
-        if (used == 0) {
-            if (connection.closed()) lose("the server closed the connection");
-            return Got::nothing;
-        }
-        connection.consume(used);
-        if (item.kind == LiveItem::Kind::message) {
-            message = std::move(item.message);
-            return Got::message;
-        }
-        if (item.frame.image && options_.images && options_.acknowledge) connection.send(encodeAcknowledge());
-        frame = std::move(item.frame);
-        ++frames_;
-        frameBytes_ += used;
-        return Got::frame;
-    } catch (const Error& error) {
-        if (!session_) throw;
-        lose(error.what());
-        return Got::nothing;
-    }
+    return guarded([&](Connection& connection) { return step(connection, frame, message); });
 }
 
 Got LiveStream::next(LiveFrame& frame, std::string& message, int timeoutMs) {
-    return waitForItem(
-        timeoutMs, [&] { readAvailable(); return poll(frame, message); },
-        [&]() -> Connection* { return session_ ? &session_->connection : nullptr; }, retry_.at());
-}
-
-void LiveStream::sendNow(const Bytes& command) {
-    if (!session_) throw ConnectionError("the live stream is not connected");
-    session_->connection.send(command);
+    return waitFor(timeoutMs, [&] { return poll(frame, message); });
 }
 
 void LiveStream::acknowledge() { sendNow(encodeAcknowledge()); }
@@ -301,9 +258,7 @@ void LiveStream::setImages(bool on) {
 }
 
 void LiveStream::setThreshold(int threshold) {
-    if (threshold < 0 || threshold > 255) {
-        throw Error("threshold " + std::to_string(threshold) + " is out of range (0 to 255)");
-    }
+    checkThreshold(threshold);
     sendNow(encodeThreshold(0, static_cast<uint16_t>(threshold)));
 }
 

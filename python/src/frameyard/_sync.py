@@ -4,23 +4,20 @@ import time
 
 from . import _flows as flows
 from . import _wire as wire
+from ._buffer import BufferedConnection
 from ._errors import Error
 from ._session import LiveCore, RealtimeCore
 
 _CHUNK = 256 * 1024
 
 
-class Connection:
+class Connection(BufferedConnection):
     """One TCP connection with a receive buffer. Every wait is bounded: a wait for more bytes
     lasts at most the host's time-out (or the caller's deadline)."""
 
     def __init__(self, address, port, timeout):
-        self.label = "%s:%d" % (address, port)
-        self.timeout = timeout
-        self.buf = bytearray()
-        self.pos = 0
-        self.received_at = time.monotonic()
-        self.broken = None
+        super().__init__("%s:%d" % (address, port), timeout)
+        self.sock = None
         try:
             self.sock = socket.create_connection((address, port), timeout=timeout)
         except socket.timeout:
@@ -29,11 +26,10 @@ class Connection:
             raise Error("cannot connect to %s: %s" % (self.label, error.strerror or error)) from None
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
-    def close(self):
+    def _close_transport(self):
         if self.sock is not None:
             self.sock.close()
             self.sock = None
-            self.broken = self.broken or "the connection is closed"
 
     def send(self, data):
         self._check()
@@ -55,53 +51,28 @@ class Connection:
             return False
         except OSError as error:
             self._fail("connection lost: %s" % (error.strerror or error))
-        if not data:
-            pending = len(self.buf) - self.pos
-            self._fail("the host closed the connection" + (" in the middle of an item" if pending else ""))
-        if self.pos and self.pos * 2 >= len(self.buf):
-            del self.buf[:self.pos]
-            self.pos = 0
-        self.buf += data
-        self.received_at = time.monotonic()
+        self._received(data)
         return True
 
     def read(self, n):
-        while len(self.buf) - self.pos < n:
+        while True:
+            data = self._take(n)
+            if data is not None:
+                return data
             if not self.fill(self.timeout):
-                self._fail("no answer from the host for %g s" % self.timeout)
-        data = bytes(self.buf[self.pos:self.pos + n])
-        self.pos += n
-        return data
+                self._silent()
 
     def decode(self, decode, deadline=None):
         """The next whole item without its end position; None when the deadline passed."""
         while True:
-            try:
-                item = decode(self.buf, self.pos)
-            except Error as error:
-                self._fail(str(error))
+            item = self._decoded(decode)
             if item is not None:
-                self.pos = item[-1]
-                return item[:-1]
-            wait = self.timeout
-            if deadline is not None:
-                wait = min(wait, deadline - time.monotonic())
-                if wait <= 0:
-                    return None
+                return item
+            wait = self._wait_for(deadline)
+            if wait is None:
+                return None
             if not self.fill(wait) and deadline is None:
-                self._fail("no answer from the host for %g s" % self.timeout)
-
-    def _check(self):
-        if self.broken:
-            raise Error("%s: %s" % (self.label, self.broken))
-
-    def _fail(self, what):
-        # The stream's position is lost with any failure: nothing more is read from it.
-        self.broken = what
-        if self.sock is not None:
-            self.sock.close()
-            self.sock = None
-        raise Error("%s: %s" % (self.label, what))
+                self._silent()
 
 
 def run(host, flow):

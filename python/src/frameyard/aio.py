@@ -13,6 +13,7 @@ import time
 
 from . import _flows as flows
 from . import _wire as wire
+from ._buffer import BufferedConnection
 from ._errors import Error
 from ._session import LiveCore, RealtimeCore
 
@@ -21,16 +22,12 @@ _CHUNK = 256 * 1024
 __all__ = ["Host", "Stream", "Live"]
 
 
-class Connection:
+class Connection(BufferedConnection):
     """The asyncio twin of the blocking connection: the same buffer and the same bounded waits."""
 
     def __init__(self, label, timeout, reader, writer):
-        self.label, self.timeout = label, timeout
+        super().__init__(label, timeout)
         self.reader, self.writer = reader, writer
-        self.buf = bytearray()
-        self.pos = 0
-        self.received_at = time.monotonic()
-        self.broken = None
 
     @classmethod
     async def open(cls, address, port, timeout):
@@ -43,11 +40,10 @@ class Connection:
             raise Error("cannot connect to %s: %s" % (label, error.strerror or error)) from None
         return cls(label, timeout, reader, writer)
 
-    def close(self):
+    def _close_transport(self):
         if self.writer is not None:
             self.writer.close()
             self.writer = None
-            self.broken = self.broken or "the connection is closed"
 
     async def send(self, data):
         self._check()
@@ -67,51 +63,27 @@ class Connection:
             return False
         except OSError as error:
             self._fail("connection lost: %s" % (error.strerror or error))
-        if not data:
-            pending = len(self.buf) - self.pos
-            self._fail("the host closed the connection" + (" in the middle of an item" if pending else ""))
-        if self.pos and self.pos * 2 >= len(self.buf):
-            del self.buf[:self.pos]
-            self.pos = 0
-        self.buf += data
-        self.received_at = time.monotonic()
+        self._received(data)
         return True
 
     async def read(self, n):
-        while len(self.buf) - self.pos < n:
+        while True:
+            data = self._take(n)
+            if data is not None:
+                return data
             if not await self.fill(self.timeout):
-                self._fail("no answer from the host for %g s" % self.timeout)
-        data = bytes(self.buf[self.pos:self.pos + n])
-        self.pos += n
-        return data
+                self._silent()
 
     async def decode(self, decode, deadline=None):
         while True:
-            try:
-                item = decode(self.buf, self.pos)
-            except Error as error:
-                self._fail(str(error))
+            item = self._decoded(decode)
             if item is not None:
-                self.pos = item[-1]
-                return item[:-1]
-            wait = self.timeout
-            if deadline is not None:
-                wait = min(wait, deadline - time.monotonic())
-                if wait <= 0:
-                    return None
+                return item
+            wait = self._wait_for(deadline)
+            if wait is None:
+                return None
             if not await self.fill(wait) and deadline is None:
-                self._fail("no answer from the host for %g s" % self.timeout)
-
-    def _check(self):
-        if self.broken:
-            raise Error("%s: %s" % (self.label, self.broken))
-
-    def _fail(self, what):
-        self.broken = what
-        if self.writer is not None:
-            self.writer.close()
-            self.writer = None
-        raise Error("%s: %s" % (self.label, what))
+                self._silent()
 
 
 async def run(host, flow):

@@ -47,34 +47,74 @@ private:
 // What a stream's poll() or next() delivered.
 enum class Got { nothing, frame, message };
 
+// What both streams share: one connection to the host, lost and opened again with back-off
+// when reconnection is on.
+class FRAMEYARD_CLIENT_API StreamLink {
+public:
+    StreamLink(const StreamLink&) = delete;
+    StreamLink& operator=(const StreamLink&) = delete;
+
+    // -1 while disconnected (reconnect on).
+    int descriptor() const;
+    // Event-loop side: reads what has arrived, never waits (a broken connection throws, or
+    // with reconnect on schedules the retry, which the next poll() makes when it is due).
+    void readAvailable();
+    uint64_t framesReceived() const { return frames_; }
+    uint32_t reconnects() const { return reconnects_; }
+
+protected:
+    StreamLink(const Endpoint& endpoint, const Reconnect& reconnect);
+    virtual ~StreamLink();
+
+    // Opens the stream on a new connection and returns it (the stream sets up its decoder
+    // afresh); throws Error when the host cannot be reached or refuses.
+    virtual std::unique_ptr<Connection> open() = 0;
+    // The connection is gone: forget what belonged to it.
+    virtual void forget() {}
+    // The first open; its errors reach the caller.
+    void start() { connection_ = open(); }
+    Connection* connection() const { return connection_.get(); }
+
+    // One poll step under the link's rules: retries a lost connection when due, and turns a
+    // failure or a closed connection into a loss (an error without reconnect).
+    Got guarded(const std::function<Got(Connection&)>& step);
+    // Polls until something comes or timeoutMs pass, waiting for bytes or the next retry.
+    Got waitFor(int timeoutMs, const std::function<Got()>& poll);
+    void sendNow(const Bytes& command);
+
+    Endpoint endpoint_;
+    uint64_t frames_ = 0;
+
+private:
+    void lose(const std::string& reason);
+    void retryIfDue();
+
+    Reconnect reconnect_;
+    std::unique_ptr<Connection> connection_;
+    RetrySchedule retry_;
+    uint32_t reconnects_ = 0;
+};
+
 struct RealtimeOptions {
     std::vector<std::string> cameras;   // by name; empty: every camera of the host, host order
     bool compact = false;               // fixed-point centroids, no flags
+    bool handshake = true;              // the timecode query and the start signal; without it
+                                        // there are no timecodes and commands go at once
     bool timecodes = true;
-    // false: the opening asks no timecode query, so frames carry no timecode and the stream
-    // takes commands at once (for a connection that only sends commands and reads messages)
-    bool handshake = true;
     bool messages = false;              // camera messages too (setting, threshold, mask changes)
     std::vector<Monitor> monitors;      // sent once the stream runs
     Reconnect reconnect;
 };
 
-class FRAMEYARD_CLIENT_API RealtimeStream {
+class FRAMEYARD_CLIENT_API RealtimeStream : public StreamLink {
 public:
     // Connects, chooses the cameras, opens the stream and answers the timecode query.
     RealtimeStream(const Endpoint& endpoint, RealtimeOptions options = RealtimeOptions());
-    ~RealtimeStream();
-    RealtimeStream(const RealtimeStream&) = delete;
-    RealtimeStream& operator=(const RealtimeStream&) = delete;
+    ~RealtimeStream() override;
 
     // The cameras of the stream, in frame order.
     const std::vector<std::string>& cameras() const { return cameras_; }
-    // -1 while disconnected (reconnect on).
-    int descriptor() const;
 
-    // Event-loop side: reads what has arrived, never waits (a broken connection throws, or
-    // with reconnect on schedules the retry, which poll() makes when it is due).
-    void readAvailable();
     // The next item already received: a frame into `frame`, a JSON text into `message`.
     Got poll(Frame& frame, std::string& message);
     // Waits at most timeoutMs for the next item.
@@ -86,25 +126,18 @@ public:
     // Sent at once while the stream runs, otherwise as soon as it does.
     void send(const std::string& json);
 
-    uint64_t framesReceived() const { return frames_; }
-    uint32_t reconnects() const { return reconnects_; }
-
 private:
-    struct Session;
-    void connect();
-    void lose(const std::string& reason);
-    void retryIfDue();
+    std::unique_ptr<Connection> open() override;
+    void forget() override { pending_.clear(); }
+    Got step(Connection& connection, Frame& frame, std::string& message);
     void sendWhenRunning(const Bytes& command);
-    void sendPending();
+    void sendPending(Connection& connection);
 
-    Endpoint endpoint_;
     RealtimeOptions options_;
     std::vector<std::string> cameras_;
-    std::unique_ptr<Session> session_;
+    std::unique_ptr<RealtimeDecoder> decoder_;
+    RealtimeItem item_;
     std::vector<Bytes> pending_;   // commands held until the stream runs
-    uint64_t frames_ = 0;
-    uint32_t reconnects_ = 0;
-    RetrySchedule retry_;
 };
 
 struct LiveOptions {
@@ -115,15 +148,11 @@ struct LiveOptions {
     Reconnect reconnect;
 };
 
-class FRAMEYARD_CLIENT_API LiveStream {
+class FRAMEYARD_CLIENT_API LiveStream : public StreamLink {
 public:
     LiveStream(const Endpoint& endpoint, LiveOptions options);
-    ~LiveStream();
-    LiveStream(const LiveStream&) = delete;
-    LiveStream& operator=(const LiveStream&) = delete;
+    ~LiveStream() override;
 
-    int descriptor() const;
-    void readAvailable();
     // The next item already received: a frame into `frame`, a JSON text into `message`.
     Got poll(LiveFrame& frame, std::string& message);
     Got next(LiveFrame& frame, std::string& message, int timeoutMs);
@@ -135,25 +164,17 @@ public:
     void setThreshold(int threshold);
     void send(const std::string& json);
 
-    uint64_t framesReceived() const { return frames_; }
     // What the frames delivered so far took on the wire, headers, images and segments.
     uint64_t frameBytesReceived() const { return frameBytes_; }
-    uint32_t reconnects() const { return reconnects_; }
 
 private:
-    struct Session;
-    void connect();
-    void lose(const std::string& reason);
-    void retryIfDue();
-    void sendNow(const Bytes& command);
+    std::unique_ptr<Connection> open() override;
+    Got step(Connection& connection, LiveFrame& frame, std::string& message);
 
-    Endpoint endpoint_;
     LiveOptions options_;
-    std::unique_ptr<Session> session_;
-    uint64_t frames_ = 0;
+    LiveDecoder decoder_;
+    LiveItem item_;
     uint64_t frameBytes_ = 0;
-    uint32_t reconnects_ = 0;
-    RetrySchedule retry_;
 };
 
 }  // namespace frameyard
