@@ -16,19 +16,26 @@ STATIC = Path(__file__).resolve().parent / "static"
 FILES = {"/": ("index.html", "text/html"), "/view.js": ("view.js", "application/javascript"),
          "/view.css": ("view.css", "text/css")}
 MAX_FRAME_RATE = 60.0
+# Frames a page may have unconfirmed. Socket buffers alone would hold seconds of frames for a
+# page that stalls; counting confirmations keeps what waits for it to this many.
+FRAMES_IN_FLIGHT = 2
+SEEN = '{"op":"seen"}'
 LIVE_SEGMENT_INTERVAL = 1.0 / 30.0
 LIVE_WAIT = 1.0
 
 
 class Page:
     """One open page. Frames go latest-wins: the sender wakes on a new frame, waits out the
-    page's 1/60 s slot and the socket's drain, then takes whatever frame is newest by then,
-    so a slow page skips frames instead of queueing them."""
+    page's 1/60 s slot and until the page has confirmed all but FRAMES_IN_FLIGHT - 1 of the
+    frames sent, then takes whatever frame is newest by then, so a slow page skips frames
+    instead of queueing them."""
 
     def __init__(self, hub, ws):
         self.hub, self.ws = hub, ws
         self._woken = asyncio.Event()
         self._acknowledged = asyncio.Event()
+        self._in_flight = 0
+        self._room = asyncio.Event()
         self._live = None
         self._tasks = set()
 
@@ -60,10 +67,14 @@ class Page:
             slot = sent_at + 1.0 / MAX_FRAME_RATE - time.monotonic()
             if slot > 0:
                 await asyncio.sleep(slot)
+            while self._in_flight >= FRAMES_IN_FLIGHT:
+                self._room.clear()
+                await self._room.wait()
             packet, sequence = self.hub.latest()
             if packet is None or sequence == sent:
                 continue
             sent_at = time.monotonic()
+            self._in_flight += 1
             await self.ws.send_bytes(packet)
             sent = sequence
 
@@ -81,6 +92,10 @@ class Page:
 
     def acknowledge(self):
         self._acknowledged.set()
+
+    def frame_seen(self):
+        self._in_flight = max(0, self._in_flight - 1)
+        self._room.set()
 
     async def _follow_live(self, camera):
         """The package acknowledges an image when next() hands it over; asking for the next item
@@ -107,7 +122,9 @@ class Page:
 
     async def handle(self, request):
         op = request.get("op") if isinstance(request, dict) else None
-        if op == "ack":
+        if op == "seen":
+            self.frame_seen()
+        elif op == "ack":
             self.acknowledge()
         elif op == "live":
             self.open_live(request.get("camera"))
@@ -145,6 +162,9 @@ async def page_socket(request):
     try:
         async for message in ws:
             if message.type != WSMsgType.TEXT:
+                continue
+            if message.data == SEEN:  # sixty a second per page: spare them the JSON parser
+                page.frame_seen()
                 continue
             try:
                 request_value = json.loads(message.data)

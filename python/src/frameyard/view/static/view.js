@@ -247,7 +247,11 @@ function connect() {
   ws.onmessage = (event) => {
     if (typeof event.data === "string") { onText(JSON.parse(event.data)); return; }
     const type = new DataView(event.data).getUint8(0);
-    if (type === FRAME) onFrame(event.data);
+    if (type === FRAME) {
+      onFrame(event.data);
+      // The view sends no more than two frames ahead of this; kept byte for byte as it expects.
+      if (state.ws.readyState === WebSocket.OPEN) state.ws.send('{"op":"seen"}');
+    }
     else if (type === LIVE && state.live) onLive(event.data);
   };
   ws.onclose = () => {
