@@ -2,8 +2,8 @@
 // Frames and live images come as little-endian binary messages; everything else as JSON.
 "use strict";
 
-const FRAME = 1, LIVE = 2, STALE_MS = 1000, NOTES_SHOWN = 12, CANVAS = 256;
-const state = { ws: null, control: false, panels: new Map(), order: [], ageMax: 0, frames: 0,
+const FRAME = 1, LIVE = 2, STALE_MS = 1000, NOTES_SHOWN = 12, CANVAS = 256, LATE_MS = 100;
+const state = { ws: null, control: false, panels: new Map(), order: [], ageMax: 0, late: 0, frames: 0,
                 live: null, liveImages: 0, liveImage: null };
 
 function el(tag, attrs, text) {
@@ -121,6 +121,7 @@ function onFrame(buffer) {
   const cameras = view.getUint16(2, true);
   const arrivedMs = view.getFloat64(8, true);
   const age = Date.now() - arrivedMs;
+  if (age > LATE_MS) state.late++;
   if (age > state.ageMax) {
     state.ageMax = age;
     document.getElementById("age-max").textContent = age.toFixed(0);
