@@ -59,7 +59,7 @@ class View:
 class Chromium:
     """One headless browser; pages are opened in it over DevTools."""
 
-    def __init__(self, width=1100, height=760):
+    def __init__(self, width=1100, height=1000):
         self.profile = tempfile.mkdtemp(prefix="frameyard-view-chromium-")
         self.process = subprocess.Popen([CHROMIUM, *CHROMIUM_FLAGS, "--user-data-dir=" + self.profile,
                                          "--remote-debugging-port=0", "--window-size=%d,%d" % (width, height),

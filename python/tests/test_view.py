@@ -101,6 +101,7 @@ def test_page_shows_every_camera_live_and_its_image(simhost, host, chromium, vie
         assert await page.evaluate("document.getElementById('live-name').textContent") == "cam2"
         assert await page.evaluate("[document.getElementById('live-canvas').width,"
                                    " document.getElementById('live-canvas').height]") == [320, 240]
+        await page.evaluate("document.querySelector('[data-camera=\"cam1\"] details').open = true")
         png = await page.screenshot()
         return png, await page.evaluate(CANVAS_RECTS)
 

@@ -22,6 +22,7 @@ FRAMES_IN_FLIGHT = 2
 SEEN = '{"op":"seen"}'
 LIVE_SEGMENT_INTERVAL = 1.0 / 30.0
 LIVE_WAIT = 1.0
+MAX_PENDING_MESSAGES = 100
 
 
 class Page:
@@ -44,7 +45,11 @@ class Page:
 
     def post(self, message):
         """A JSON message outside the frame flow (status, configuration, notes, replies): rare
-        and small, each sent in order by its own task."""
+        and small, each sent in order by its own task. A page that lets them pile up is cut
+        off; it reconnects and starts again from the current state."""
+        if len(self._tasks) >= MAX_PENDING_MESSAGES:
+            self._spawn(self.ws.close())
+            return
         self._spawn(self._send_json(message))
 
     def _spawn(self, coroutine):
@@ -60,6 +65,12 @@ class Page:
                 pass
 
     async def send_frames(self):
+        try:
+            await self._send_frames()
+        except ConnectionError:
+            pass  # the page went away; its socket handler cleans up
+
+    async def _send_frames(self):
         sent, sent_at = -1, 0.0
         while not self.ws.closed:
             await self._woken.wait()

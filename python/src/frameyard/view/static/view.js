@@ -196,7 +196,7 @@ function onLive(buffer) {
     ctx.putImageData(state.liveImage, 0, 0);
   }
   const runs = new Uint16Array(buffer, at, segments * 3);
-  ctx.fillStyle = "rgba(255, 80, 60, 0.8)";
+  ctx.fillStyle = "rgba(255, 80, 60, 0.45)";
   for (let i = 0; i < runs.length; i += 3) ctx.fillRect(runs[i], runs[i + 1], runs[i + 2] - runs[i] + 1, 1);
   document.getElementById("live-info").textContent = tc + "  " + segments + " segments";
   if (hasImage) {
