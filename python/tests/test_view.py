@@ -151,9 +151,10 @@ def test_websocket_from_another_origin_is_refused(simhost, view_of):
 
 
 @needs_browser
-def test_threshold_changed_from_the_page_reaches_the_host(simhost, host, chromium, view_of):
+def test_threshold_and_setting_changed_from_the_page_reach_the_host(simhost, host, chromium, view_of):
     view = view_of(simhost.port, "--control")
     before = host.thresholds()["cam3"]
+    gain_before = host.cameras()[2].settings["gain"].value
     wanted = 17 if before != 17 else 18
 
     async def steps(page):
@@ -164,6 +165,13 @@ def test_threshold_changed_from_the_page_reaches_the_host(simhost, host, chromiu
             input.dispatchEvent(new Event('change'));
         })()""" % wanted)
         await page.wait_for("document.getElementById('reply').textContent === 'cam3: threshold %d'" % wanted)
+        await page.evaluate("""(() => {
+            const input = [...document.querySelectorAll('[data-camera="cam3"] label')]
+                .find(l => l.firstChild.textContent === 'gain').querySelector('input');
+            input.value = '2.5';
+            input.dispatchEvent(new Event('change'));
+        })()""")
+        await page.wait_for("document.getElementById('reply').textContent === 'cam3: gain 2.5'")
         # the host's notification of the change lands in the running log
         return await page.wait_for("[...document.querySelectorAll('#notes li')].map(li => li.textContent)"
                                    ".find(t => t.includes('_threshold'))")
@@ -171,9 +179,11 @@ def test_threshold_changed_from_the_page_reaches_the_host(simhost, host, chromiu
     try:
         note = in_browser(chromium, view.url, steps)
         assert host.thresholds()["cam3"] == wanted
+        assert host.cameras()[2].settings["gain"].value == 2.5
         assert str(wanted) in note
     finally:
         host.set_threshold("cam3", before)
+        host.set_setting("cam3", "gain", gain_before)
 
 
 @needs_browser

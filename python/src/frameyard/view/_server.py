@@ -39,6 +39,7 @@ class Page:
         self._room = asyncio.Event()
         self._live = None
         self._tasks = set()
+        self._cut_off = False
 
     def wake(self):
         self._woken.set()
@@ -47,7 +48,10 @@ class Page:
         """A JSON message outside the frame flow (status, configuration, notes, replies): rare
         and small, each sent in order by its own task. A page that lets them pile up is cut
         off; it reconnects and starts again from the current state."""
+        if self._cut_off:
+            return
         if len(self._tasks) >= MAX_PENDING_MESSAGES:
+            self._cut_off = True
             self._spawn(self.ws.close())
             return
         self._spawn(self._send_json(message))
