@@ -29,8 +29,8 @@ def free_port():
 class SimHost:
     """A running frameyard-simhost, stopped by stop() (by its own pid)."""
 
-    def __init__(self, *options):
-        self.port = free_port()
+    def __init__(self, *options, port=None):
+        self.port = port or free_port()
         self.process = subprocess.Popen([tool("FRAMEYARD_SIMHOST", "frameyard-simhost"), "--port", str(self.port),
                                          "--quiet", *options],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
