@@ -55,7 +55,7 @@ function makePanel(camera) {
   panel.append(title, canvas, numbers, details);
   panel.addEventListener("click", () => openLive(camera.name));
   return { panel, canvas, details, count: numbers.querySelector(".count"), fps: numbers.querySelector(".fps"),
-           timecode: title.querySelector(".timecode"), lastFrame: 0, region: camera.region };
+           timecode: title.querySelector(".timecode"), lastFrame: 0, lastBlobs: 0, region: camera.region };
 }
 
 function fillSettings(entry, camera) {
@@ -139,6 +139,7 @@ function onFrame(buffer) {
       entry.fps.textContent = rate.toFixed(1);
       entry.timecode.textContent = timecodeText(view, at + 4, flags & 1);
       entry.lastFrame = now;
+      if (count > 0) entry.lastBlobs = now;
       entry.panel.classList.remove("stale");
       drawBlobs(entry, new Float32Array(buffer, at + 16, count * 2));
     }
@@ -150,6 +151,8 @@ function markStale() {
   const now = performance.now();
   for (const entry of state.panels.values()) {
     if (now - entry.lastFrame > STALE_MS) entry.panel.classList.add("stale");
+    // Frames still come, but this camera has seen no blob for a while: dropped out or blind.
+    entry.panel.classList.toggle("blind", now - entry.lastFrame <= STALE_MS && now - entry.lastBlobs > STALE_MS);
   }
 }
 
