@@ -9,6 +9,8 @@ void check(natsStatus status, const std::string& what) {
     if (status != NATS_OK) throw NatsError(what, status);
 }
 
+void onFirstConnect(natsConnection*, void*) {}
+
 struct OptionsDeleter {
     void operator()(natsOptions* options) const { natsOptions_Destroy(options); }
 };
@@ -27,7 +29,9 @@ std::unique_ptr<natsOptions, OptionsDeleter> makeOptions(const std::vector<std::
     // A server killed without closing its sockets is noticed within a few seconds.
     check(natsOptions_SetPingInterval(raw, 2000), "setting the NATS ping interval");
     check(natsOptions_SetMaxPingsOut(raw, 2), "setting the NATS pings");
-    check(natsOptions_SetRetryOnFailedConnect(raw, true, nullptr, nullptr), "setting NATS connect retries");
+    // With a callback the first connection is made in the background: the bridge reads the host
+    // (and counts what it cannot publish) while no server answers yet.
+    check(natsOptions_SetRetryOnFailedConnect(raw, true, onFirstConnect, nullptr), "setting NATS connect retries");
     return options;
 }
 
