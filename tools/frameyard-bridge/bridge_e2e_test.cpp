@@ -298,6 +298,7 @@ TEST(BridgeCluster, ControlChangesReachTheHostAndComeBackAsEvents) {
 
     EXPECT_EQ(client.request("frameyard.control.setting", R"({"camera":"cam1","name":"gain","value":2.5})"), "\"ok\"");
     EXPECT_TRUE(contains(eventsFor(events, 500), R"(["camera",0,["setting_changed","gain",2.5]])"));
+    EXPECT_NE(client.request("frameyard.cameras", "").find(R"({"name":"gain","value":2.5,)"), std::string::npos);
 
     for (const char* bad : {"not json", "[1,2]", R"({"camera":"cam1"})", R"({"camera":1,"threshold":4})",
                             R"({"camera":"cam1","threshold":"40"})"}) {

@@ -6,18 +6,37 @@
 namespace bridge {
 namespace {
 
-// ["camera",P,["setting_changed","_threshold",V]] -> {P, V}
-std::optional<std::pair<size_t, int>> thresholdChange(const std::string& json) {
+struct SettingChange {
+    size_t position = 0;
+    std::string name;   // "_threshold" for the threshold
+    double value = 0;
+};
+
+// ["camera",P,["setting_changed",NAME,V]]
+std::optional<SettingChange> settingChange(const std::string& json) {
     std::optional<frameyard::Json> message = frameyard::parseJson(json);
     if (!message || !message->isTagged("camera") || message->items.size() != 3) return std::nullopt;
     const frameyard::Json& position = message->items[1];
     const frameyard::Json& change = message->items[2];
     if (!position.isNumber() || position.number < 0 || !change.isTagged("setting_changed") ||
-        change.items.size() != 3 || !change.items[1].isString() || change.items[1].text != "_threshold" ||
-        !change.items[2].isNumber()) {
+        change.items.size() != 3 || !change.items[1].isString() || !change.items[2].isNumber()) {
         return std::nullopt;
     }
-    return std::make_pair(static_cast<size_t>(position.number), static_cast<int>(std::lround(change.items[2].number)));
+    return SettingChange{static_cast<size_t>(position.number), change.items[1].text, change.items[2].number};
+}
+
+// The "value" of the named entry of a description's number_settings, when there is one.
+void setDescribedValue(frameyard::Json& description, const std::string& setting, double value) {
+    for (frameyard::JsonMember& member : description.members) {
+        if (member.name != "number_settings") continue;
+        for (frameyard::Json& entry : member.value.items) {
+            const frameyard::Json* name = entry.find("name");
+            if (name == nullptr || !name->isString() || name->text != setting) continue;
+            for (frameyard::JsonMember& field : entry.members) {
+                if (field.name == "value") field.value.number = value;
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -37,12 +56,18 @@ void CameraDirectory::refresh(frameyard::Host& host) {
 }
 
 void CameraDirectory::noteMessage(const std::string& json, const std::vector<std::string>& streamCameras) {
-    std::optional<std::pair<size_t, int>> change = thresholdChange(json);
-    if (!change || change->first >= streamCameras.size()) return;
-    const std::string& camera = streamCameras[change->first];
+    std::optional<SettingChange> change = settingChange(json);
+    if (!change || change->position >= streamCameras.size()) return;
+    const std::string& camera = streamCameras[change->position];
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = std::find(names_.begin(), names_.end(), camera);
-    if (found != names_.end()) thresholds_[static_cast<size_t>(found - names_.begin())] = change->second;
+    if (found == names_.end()) return;
+    auto index = static_cast<size_t>(found - names_.begin());
+    if (change->name == "_threshold") {
+        thresholds_[index] = static_cast<int>(std::lround(change->value));
+    } else if (index < descriptions_.items.size()) {
+        setDescribedValue(descriptions_.items[index], change->name, change->value);
+    }
 }
 
 std::string CameraDirectory::answer() const {

@@ -1,6 +1,6 @@
 #pragma once
 // What PREFIX.cameras answers: every camera of the host as it described itself, with its
-// threshold as of the last notification. Refreshed from the host whenever the bridge (re)connects,
+// threshold and setting values as of the last notification. Refreshed from the host whenever the bridge (re)connects,
 // read by the NATS callback without any host I/O.
 #include <mutex>
 #include <optional>
@@ -15,8 +15,8 @@ class CameraDirectory {
 public:
     // Reads the descriptions and thresholds from the host (throws frameyard::Error).
     void refresh(frameyard::Host& host);
-    // Takes the threshold out of a camera message of the stream, whose camera numbers are
-    // positions in `streamCameras`. Other texts are ignored.
+    // Takes a threshold or setting change out of a camera message of the stream, whose camera
+    // numbers are positions in `streamCameras`. Other texts are ignored.
     void noteMessage(const std::string& json, const std::vector<std::string>& streamCameras);
 
     // The JSON array PREFIX.cameras answers ("[]" before the first refresh).
