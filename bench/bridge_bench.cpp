@@ -29,6 +29,7 @@
 #include <frameyard/client.h>
 
 #include "tools/frameyard-bridge/bridge_options.h"
+#include "tools/frameyard-bridge/frame_payload.h"
 #include "tools/tools_test_support.h"
 
 namespace {
@@ -57,7 +58,7 @@ double latencySeconds(int h, int m, int s, int lowByte) {
 struct PathStats {
     std::mutex mutex;
     std::vector<float> latencies;   // seconds
-    std::atomic<uint64_t> frames{0}, gaps{0}, repeats{0};
+    std::atomic<uint64_t> frames{0}, gaps{0}, repeats{0}, broken{0};
     std::atomic<bool> measuring{false};
 
     void add(double late) {
@@ -94,6 +95,10 @@ void onFrame(natsConnection*, natsSubscription*, natsMsg* message, void* closure
             else if (n > subscriber->last + 1) subscriber->stats->gaps += static_cast<uint64_t>(n - subscriber->last - 1);
         }
         subscriber->last = n;
+        // Decoded like the direct clients' frames, so both paths do the same work per frame.
+        auto decoded = bridge::decodeFramePayload(
+            std::string_view(natsMsg_GetData(message), static_cast<size_t>(natsMsg_GetDataLength(message))));
+        if (!decoded) ++subscriber->stats->broken;
         int h = 0, m = 0, s = 0, f = 0;
         if (std::sscanf(timecode, "%d:%d:%d:%d", &h, &m, &s, &f) == 4) subscriber->stats->add(latencySeconds(h, m, s, f));
     }
@@ -210,9 +215,10 @@ void runOnce(int subscribers, double seconds) {
     double bridgeP50 = viaNats.percentileMs(0.5), bridgeP99 = viaNats.percentileMs(0.99);
     double directP50 = direct.percentileMs(0.5), directP99 = direct.percentileMs(0.99);
     std::printf("%d subscribers / %d direct clients, %.0f s measured:\n", subscribers, subscribers, seconds);
-    std::printf("  bridge+NATS : %6.1f frames/s per subscriber, lost %llu, repeated %llu, p50 %.2f ms, p99 %.2f ms\n",
+    std::printf("  bridge+NATS : %6.1f frames/s per subscriber, lost %llu, repeated %llu, undecodable %llu, p50 %.2f ms, p99 %.2f ms\n",
                 perSubscriber, static_cast<unsigned long long>(viaNats.gaps.load()),
-                static_cast<unsigned long long>(viaNats.repeats.load()), bridgeP50, bridgeP99);
+                static_cast<unsigned long long>(viaNats.repeats.load()),
+                static_cast<unsigned long long>(viaNats.broken.load()), bridgeP50, bridgeP99);
     std::printf("  direct      : %6.1f frames/s per client,     p50 %.2f ms, p99 %.2f ms\n", perClient, directP50, directP99);
     std::printf("  latency ratio bridge/direct: p50 %.2f, p99 %.2f; bridge CPU %.0f %% of one core\n",
                 directP50 > 0 ? bridgeP50 / directP50 : 0, directP99 > 0 ? bridgeP99 / directP99 : 0, cpu);
