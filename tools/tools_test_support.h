@@ -57,6 +57,7 @@ public:
     // Sends the signal (0: none, the program ends by itself) and waits for the end, bounded:
     // killed after timeoutMs.
     RunResult stop(int signal, int timeoutMs = 10000);
+    pid_t processId() const { return pid; }
 
 private:
     pid_t pid = -1;
