@@ -9,6 +9,7 @@ namespace bridge {
 namespace {
 
 const char* const badRequest = R"(["error","bad_request"])";
+constexpr size_t kMaxWaitingRequests = 1024;
 
 std::string errorReply(const std::string& text) {
     std::string quoted;
@@ -121,8 +122,14 @@ void Responders::enqueue(bool threshold, natsMsg* message) {
         int length = natsMsg_GetDataLength(message);
         Request request{threshold, data != nullptr && length > 0 ? std::string(data, static_cast<size_t>(length)) : "",
                         replyTo};
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(std::move(request));
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (requests_.size() < kMaxWaitingRequests) {
+            requests_.push_back(std::move(request));
+        } else {
+            // Each request waits for the host; a flood of them must not grow without bound.
+            lock.unlock();
+            reply(request.replyTo, errorReply("too many control requests waiting"));
+        }
     }
     natsMsg_Destroy(message);
     pending_.notify_one();
