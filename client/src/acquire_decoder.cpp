@@ -24,10 +24,16 @@ bool readFlag(ByteCursor& in, bool& flag, const char* what) {
 
 // Each block reader checks that its bytes have all arrived; with `copy` clear it only walks
 // them, so that a large field arriving in pieces is copied once, when it is whole.
-bool readImage(ByteCursor& in, AcquiredCamera& camera, const DecodeLimits& limits, bool copy) {
+// A field is held whole before it is delivered, so its images together are bounded too
+// (`fieldPixels` counts the field's images so far), checked before their bytes are waited for.
+bool readImage(ByteCursor& in, AcquiredCamera& camera, const DecodeLimits& limits, bool copy, uint64_t& fieldPixels) {
     if (!in.u16(camera.width) || !in.u16(camera.height)) return false;
     uint64_t pixels = uint64_t(camera.width) * camera.height;
     if (pixels > limits.maxImageBytes) throw ProtocolError("an acquired image of " + std::to_string(pixels) + " bytes");
+    fieldPixels += pixels;
+    if (fieldPixels > limits.maxFieldBytes) {
+        throw ProtocolError("an acquired field of more than " + std::to_string(limits.maxFieldBytes) + " image bytes");
+    }
     if (!in.has(pixels)) return false;
     const uint8_t* p = in.take(static_cast<size_t>(pixels));
     if (copy) camera.pixels.assign(p, p + pixels);
@@ -151,9 +157,10 @@ size_t AcquireDecoder::decodeField(const uint8_t* data, size_t size, AcquiredFie
     if (!field.images && !field.centroids) return in.used();
     AcquiredCamera scratch;
     if (copy) field.cameras.resize(cameras_);
+    uint64_t fieldPixels = 0;
     for (size_t c = 0; c < cameras_; ++c) {
         AcquiredCamera& camera = copy ? field.cameras[c] : scratch;
-        if (field.images && !readImage(in, camera, limits_, copy)) return 0;
+        if (field.images && !readImage(in, camera, limits_, copy, fieldPixels)) return 0;
         if (field.centroids && !readCentroids(in, camera, field.number, copy)) return 0;
     }
     return in.used();

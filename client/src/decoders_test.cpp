@@ -112,6 +112,11 @@ TEST(RealtimeDecoder, HostileServersGetAnErrorNotAnAllocation) {
     Wire hugeFrame;
     hugeFrame.text("f").u32(0xFFFFFFF0);
     EXPECT_THROW(RealtimeDecoder(format).decode(hugeFrame.bytes.data(), 5, item, frame), ProtocolError);
+    // With a known camera list a tagged frame cannot be larger than its cameras can fill.
+    format.cameras = 1;
+    Wire tooLarge;
+    tooLarge.text("f").u32(2 + 2000 * 10 + 5 + 1);
+    EXPECT_THROW(RealtimeDecoder(format).decode(tooLarge.bytes.data(), 5, item, frame), ProtocolError);
     Wire unknown;
     unknown.text("x");
     EXPECT_THROW(RealtimeDecoder(format).decode(unknown.bytes.data(), 1, item, frame), ProtocolError);
@@ -253,6 +258,26 @@ TEST(AcquireDecoder, MalformedRecordsAndNoAcquisition) {
     Wire badBlock;
     badBlock.u16(5).text("01").u16(0xFFFF).u16(99).u16(1);
     EXPECT_THROW(second.decode(badBlock.bytes.data(), badBlock.bytes.size(), item), ProtocolError);
+}
+
+// A field is held whole before delivery: its images together are bounded, and the bound holds
+// as soon as an image's size arrives, before its pixels are waited for.
+TEST(AcquireDecoder, AFieldLargerThanTheLimitIsRefusedFromItsHeaders) {
+    AcquireRequest request;
+    request.startFieldId = 1;
+    request.fields = 1;
+    request.images = true;
+    DecodeLimits limits;
+    limits.maxFieldBytes = 10;
+    AcquireDecoder decoder(request, limits);
+    AcquireItem item;
+    Wire head;
+    head.u16(2);
+    ASSERT_EQ(decoder.decode(head.bytes.data(), 2, item), 2u);
+    decoder.started();
+    Wire field;
+    field.u16(1).text("10").u16(3).u16(2).u8(1).u8(2).u8(3).u8(4).u8(5).u8(6).u16(3).u16(2);
+    EXPECT_THROW(decoder.decode(field.bytes.data(), field.bytes.size(), item), ProtocolError);
 }
 
 TEST(AcquireRequestEncoding, ModeCharacterListsInOrderAndTheRate) {

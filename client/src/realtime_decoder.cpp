@@ -144,7 +144,10 @@ size_t RealtimeDecoder::decodeStreaming(const uint8_t* data, size_t size, Realti
     in.take(1);
     uint32_t length = 0;
     if (!in.u32(length)) return 0;
-    uint64_t largest = uint64_t(limits_.maxCameras) * (2 + uint64_t(limits_.maxCentroidsPerCamera) * kFullCentroid) + 5;
+    // The largest body the session's cameras can fill; without a known camera list, the text limit.
+    uint64_t largest = format_.cameras > 0
+                           ? uint64_t(format_.cameras) * (2 + uint64_t(limits_.maxCentroidsPerCamera) * kFullCentroid) + 5
+                           : limits_.maxText;
     if (length > largest) throw ProtocolError("the server announced a frame of " + std::to_string(length) + " bytes");
     if (!in.has(length)) return 0;
     decodeFrameBody(in.take(length), length, format_, frame, limits_);

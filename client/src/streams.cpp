@@ -93,8 +93,12 @@ Got StreamLink::guarded(const std::function<Got(Connection&)>& step) {
 Got StreamLink::waitFor(int timeoutMs, const std::function<Got()>& poll) {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        readAvailable();
+        // Items already here first: reading only when none is whole keeps the buffer at one
+        // item and what the socket held, however fast the server sends.
         Got got = poll();
+        if (got != Got::nothing) return got;
+        readAvailable();
+        got = poll();
         if (got != Got::nothing) return got;
         int left = millisecondsUntil(deadline);
         if (left == 0) return Got::nothing;

@@ -23,6 +23,7 @@ struct DecodeLimits {
     uint16_t maxCentroidsPerCamera = 2000;        // a realtime frame's glob list
     uint32_t maxCameras = 65535;                  // cameras of a frame, a field, a table
     uint64_t maxImageBytes = 64ull * 1024 * 1024; // one image (live or acquired)
+    uint64_t maxFieldBytes = 256ull * 1024 * 1024; // one acquired field, every camera's images
 };
 
 // ---- realtime
