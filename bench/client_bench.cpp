@@ -120,6 +120,7 @@ struct ClientResult {
 
 // Counts frames through the library until `wanted` have come after the first.
 void libraryClient(int port, uint64_t wanted, ClientResult& result, std::atomic<int>& ready) {
+    pthread_setname_np(pthread_self(), "library client");
     try {
         frameyard::RealtimeStream stream(frameyard::Endpoint{"127.0.0.1", port, 5000});
         frameyard::Frame frame;
@@ -139,6 +140,7 @@ void libraryClient(int port, uint64_t wanted, ClientResult& result, std::atomic<
 
 // The same stream read by recv() into a buffer, counting bytes and nothing else.
 void plainClient(int port, uint64_t wanted, ClientResult& result, std::atomic<int>& ready) {
+    pthread_setname_np(pthread_self(), "plain client");
     TestClient client(port);
     ::fcntl(client.fd(), F_SETFL, ::fcntl(client.fd(), F_GETFL) & ~O_NONBLOCK);   // a plain blocking reader
     const size_t frameBytes = 5 + cameras * (2 + size_t(centroidsPerCamera) * 10);
@@ -191,7 +193,9 @@ int main(int argc, char** argv) {
             host.due = true;
             next += int64_t(1e9 / rate);
         }
-        if (!host.due) std::this_thread::yield();
+        // Sleep, not spin, between frames: the clients' CPU is what is measured, on a machine
+        // whose other core the server must not take.
+        if (!host.due) std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     host.stopListening();
     a.join();

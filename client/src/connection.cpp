@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace frameyard {
@@ -63,6 +64,9 @@ int connectTo(const Endpoint& endpoint) {
             freeaddrinfo(found);
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            // Blocking from now on: every read and write but the waits says MSG_DONTWAIT, and a
+            // wait is one recv() with a time-out instead of poll() and recv().
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK);
             return fd;
         }
         ::close(fd);
@@ -130,11 +134,33 @@ bool Connection::readAvailable() {
 }
 
 bool Connection::waitForMore(int waitMs) {
-    size_t before = size();
     if (closed_) return false;
-    if (pollFor(fd_, POLLIN, waitMs) <= 0) return false;
-    readAvailable();
+    size_t before = size();
+    if (waitMs <= 0) {
+        readAvailable();
+        return size() > before || closed_;
+    }
+    setReceiveTimeout(waitMs);
+    makeRoom();
+    ssize_t got = ::recv(fd_, buffer_.data() + end_, buffer_.size() - end_, 0);
+    if (got > 0) {
+        end_ += static_cast<size_t>(got);
+        if (end_ == buffer_.size()) readAvailable();   // more may be waiting behind a full buffer
+    } else if (got == 0) {
+        closed_ = true;
+    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        closed_ = true;
+        throw ConnectionError("connection to " + endpoint_.text() + " lost: " + errnoText(errno));
+    }
     return size() > before || closed_;
+}
+
+// The socket's receive time-out never exceeds the wait asked for, and is left alone while it is
+// within 50 ms below it, so that a loop of waits does not pay a setsockopt() for each.
+void Connection::setReceiveTimeout(int waitMs) {
+    if (receiveTimeoutMs_ > 0 && receiveTimeoutMs_ <= waitMs && receiveTimeoutMs_ >= waitMs - 50) return;
+    timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
+    if (setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0) receiveTimeoutMs_ = waitMs;
 }
 
 bool Connection::waitForInput(int waitMs) {

@@ -62,14 +62,13 @@ bool decodeTimecodeRecord(ByteCursor& in, Frame& frame) {
 
 void Frame::clear() {
     timecode.reset();
-    centroids_.clear();
     offsets_.assign(1, 0);
 }
 
 Centroid* Frame::addCamera(size_t count) {
     if (offsets_.empty()) offsets_.push_back(0);
-    size_t start = centroids_.size();
-    centroids_.resize(start + count);
+    size_t start = offsets_.back();
+    if (centroids_.size() < start + count) centroids_.resize(start + count);
     offsets_.push_back(start + count);
     return centroids_.data() + start;
 }

@@ -97,13 +97,15 @@ Got StreamLink::waitFor(int timeoutMs, const std::function<Got()>& poll) {
         // item and what the socket held, however fast the server sends.
         Got got = poll();
         if (got != Got::nothing) return got;
-        readAvailable();
-        got = poll();
-        if (got != Got::nothing) return got;
         int left = millisecondsUntil(deadline);
         if (left == 0) return Got::nothing;
         if (connection_) {
-            connection_->waitForMore(left);
+            // One poll() and one recv() a wake-up; a failure is a loss like any other.
+            try {
+                connection_->waitForMore(left);
+            } catch (const Error& error) {
+                lose(error.what());
+            }
         } else {
             // Disconnected: sleep until the next retry, not past the deadline.
             std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(millisecondsUntil(retry_.at()), 1, left)));

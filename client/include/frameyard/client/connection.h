@@ -31,6 +31,8 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // For an event loop's readiness checks. The descriptor is in blocking mode: the library's
+    // own reads and writes say MSG_DONTWAIT, and only the waits a caller asks for block.
     int descriptor() const { return fd_; }
     const Endpoint& endpoint() const { return endpoint_; }
 
@@ -84,6 +86,8 @@ private:
     bool closed_ = false;
     // Unread bytes are [readPos_, end_); the vector only grows, so reads never zero-fill it.
     void makeRoom();
+    void setReceiveTimeout(int waitMs);
+    int receiveTimeoutMs_ = 0;
     std::vector<uint8_t> buffer_;
     size_t readPos_ = 0;
     size_t end_ = 0;

@@ -53,8 +53,9 @@ public:
     CentroidSpan camera(size_t position) const {
         return CentroidSpan(centroids_.data() + offsets_[position], offsets_[position + 1] - offsets_[position]);
     }
-    size_t centroidCount() const { return centroids_.size(); }
-    const std::vector<Centroid>& allCentroids() const { return centroids_; }
+    size_t centroidCount() const { return offsets_.empty() ? 0 : offsets_.back(); }
+    // Every camera's centroids one after the other, in camera order.
+    CentroidSpan allCentroids() const { return CentroidSpan(centroids_.data(), centroidCount()); }
 
     // Building a frame (decoders and tests).
     void clear();
@@ -62,6 +63,8 @@ public:
     Centroid* addCamera(size_t count);
 
 private:
+    // Storage only grows: a frame decoded into it again writes over the old centroids instead of
+    // clearing and filling them anew.
     std::vector<Centroid> centroids_;
     std::vector<size_t> offsets_;
 };
