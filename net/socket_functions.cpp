@@ -50,6 +50,7 @@ int pollForInput(std::vector<pollfd>& set, int timeoutMs) {
         if (result >= 0) return result;
         if (errno == EBADF) return -1;
         if (errno != EINTR) {
+            // The wait was a select() once; the line keeps the wording hosts have always seen.
             fy::diagnosticErrno("select");
             if (++failures >= maxUnexpectedPollFailures) return -1;
         }
@@ -68,6 +69,8 @@ const char* addressText(int descriptor, char* buffer, bool peer) {
                       : ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size);
     if (result != 0) return nullptr;
     LuNetworkAddress found = LuNetworkAddress::fromSocketAddress(reinterpret_cast<const sockaddr*>(&address), size);
+    // Both lookups, getpeername() and getsockname(), have always reported under this one name,
+    // and hosts see the same lines from either.
     if (!found.isValid()) {
         fy::diagnostic("LuSocketGetPeerName: unknown family\n");
         return nullptr;
@@ -226,6 +229,7 @@ void LuSocketSetTimeout(int descriptor, float seconds) {
     timeval time;
     time.tv_sec = static_cast<time_t>(whole);
     time.tv_usec = static_cast<suseconds_t>((value - whole) * 1000000.0);
+    // The prefix is the function's established name in this line; the call is named after it.
     if (::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &time, sizeof time) != 0)
         fy::diagnostic("SetSocketTimeout: setsockopt: %s\n", std::strerror(errno));
 }

@@ -1,10 +1,5 @@
 #include "net/system_socket.h"
 
-#include <sys/socket.h>
-#include <sys/time.h>
-
-#include <cerrno>
-#include <cstring>
 #include <sstream>
 
 #include "net/socket_functions.h"
@@ -38,25 +33,9 @@ int RySystemSocket::read(void* buffer, size_t length) {
         readFailed_ = true;
         return -1;
     }
-    int result = receiveTimeout_ > 0.0f ? readWithTimeout(buffer, length)
-                                        : LuSocketRecv(descriptor_, buffer, length);
+    int result = LuSocketRecv(descriptor_, buffer, length);
     if (result < 0) readFailed_ = true;
     return result;
-}
-
-int RySystemSocket::readWithTimeout(void* buffer, size_t length) {
-    if (length == 0) return 0;
-    float saved = LuSocketGetTimeout(descriptor_);
-    LuSocketSetTimeout(descriptor_, receiveTimeout_);
-    ssize_t received = ::recv(descriptor_, buffer, length > 0x7fffffff ? 0x7fffffff : length, 0);
-    int error = errno;
-    LuSocketSetTimeout(descriptor_, saved);
-    if (received > 0) return static_cast<int>(received);
-    if (received == 0) return -1;
-    if (error == EAGAIN || error == EWOULDBLOCK) return -1;  // the time-out expired
-    if (error == EINTR) return 0;
-    fy::diagnostic("recv: %s\n", std::strerror(error));
-    return -1;
 }
 
 int RySystemSocket::write(const void* buffer, size_t length) {

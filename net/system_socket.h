@@ -33,14 +33,10 @@ public:
     bool readFailed() const { return readFailed_; }
     bool isAborted() const { return aborted_; }
     bool modeFailed() const { return modeFailed_; }
-    // Reads wait at most this long (seconds; 0 = not at all beyond the socket's own mode).
-    void setReceiveTimeout(float seconds) { receiveTimeout_ = seconds; }
     // Reports a failed send with this line instead of "send: <reason>"; null restores that.
     void setSendFailureNotice(const char* text) { sendFailureNotice_ = text; }
-    float receiveTimeout() const { return receiveTimeout_; }
 
 private:
-    int readWithTimeout(void* buffer, size_t length);
     bool unusable() const { return aborted_ || modeFailed_; }
 
     int descriptor_;
@@ -48,7 +44,6 @@ private:
     bool readFailed_ = false;
     bool aborted_ = false;
     bool nonBlocking_ = false;
-    float receiveTimeout_ = 0.0f;
     bool modeFailed_ = false;
     const char* sendFailureNotice_ = nullptr;
 };

@@ -51,10 +51,8 @@ const char* Client::stateName(State state) {
     case running_livefeat_protocol: return "running_livefeat_protocol";
     case running_acquire_protocol: return "running_acquire_protocol";
     case configure: return "configure";
-    case configure_get: return "configure_get";
     case waiting_for_client_config: return "waiting_for_client_config";
     case waiting_for_client_to_close: return "waiting_for_client_to_close";
-    case waiting_for_available_cameras: return "waiting_for_available_cameras";
     case exited: return "exited";
     }
     return "unknown";

@@ -21,17 +21,16 @@ class SessionServices;
 class RyStoreMultiClientHandlerBase::Client : public RyStoreTask {
 public:
     // The states diagnostics name. The session itself is in one of waiting_for_command,
-    // waiting_for_client_to_close and exited; the others are those of the running mode.
+    // waiting_for_client_to_close and exited; the others are those of the running mode. The
+    // values are those the states have always had; 5 and 8 belonged to states no session enters.
     enum State {
         waiting_for_command = 0,
         running_realtime_protocol = 1,
         running_livefeat_protocol = 2,
         running_acquire_protocol = 3,
         configure = 4,
-        configure_get = 5,
         waiting_for_client_config = 6,
         waiting_for_client_to_close = 7,
-        waiting_for_available_cameras = 8,
         exited = 9,
     };
 

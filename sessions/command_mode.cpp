@@ -15,12 +15,10 @@ bool CommandExchangeMode::start() {
     return true;
 }
 
-Client::State CommandExchangeMode::state() const {
-    return waitingForCameras ? Client::waiting_for_available_cameras : Client::waiting_for_client_config;
-}
+Client::State CommandExchangeMode::state() const { return Client::waiting_for_client_config; }
 
 bool CommandExchangeMode::step() {
-    if (waitingForCameras || !session.socket().hasInput()) return false;
+    if (!session.socket().hasInput()) return false;
     receiver.process();
     if (!receiver.isDone()) return false;
     const LuStr& text = receiver.message();
@@ -56,8 +54,5 @@ void CommandExchangeMode::reply(const LuStr& command) {
                                                session.connection().getPeerName(), session.connection().getSockPort(),
                                                commands);
     RyStoreProtocol::sendCommandReply(socket, reply.text);
-    if (reply.waitForAvailableCameras)
-        waitingForCameras = true;
-    else
-        next_ = Next::readNextCommand;
+    next_ = Next::readNextCommand;
 }

@@ -23,8 +23,5 @@ private:
     RyStoreMultiClientHandlerBase::Client& session;
     RyStoreProtocol::JSonReceiver receiver;
     RyStoreProtocol::CommandSet commands;
-    // The reply said the search for cameras goes on: the exchange waits for the list, which
-    // this server never produces.
-    bool waitingForCameras = false;
     Next next_ = Next::keepRunning;
 };

@@ -24,8 +24,8 @@ struct ClientConfiguration {
 
 struct CommandReply {
     LuStr text;
-    // Set when the reply only says that the search for cameras is still going on: the session
-    // then waits for the list (availableCamerasReply) instead of reading the next command.
+    // Set when the reply only says that the search for cameras is still going on. No session of
+    // this server waits for the list: its configuration never searches (canFindAvailableCameras).
     bool waitForAvailableCameras = false;
 };
 

@@ -29,86 +29,63 @@ bool discardInput(NonBlockingSocket& socket) {
 
 class RealtimeProtocol::Impl {
 public:
-    // Both stages of the opening: step() is true once the stage is over, successfully or not.
-    class Handler {
-    public:
-        virtual bool step() = 0;
-
-    protected:
-        ~Handler() = default;
+    // Where the session stands on the wire, in the order a client meets the steps. The states
+    // diagnostics name (State) are coarser: the handshake steps are all "stage2".
+    enum class WireStep {
+        opening,                  // the client's option bytes: ['f'] ['t' final] or a final byte
+        querying_timecodes,       // 't' written; the client's answer ('1' for timecodes) awaited
+        waiting_for_first_frame,  // answered; 'r' goes out with the first camera frame
+        waiting_for_go,           // 'r' written; the client's 'g' awaited
+        draining,                 // the handshake failed; input is dropped until the client closes
+        commands,                 // frames flow; the client's 't' and 'm' commands are read
+        reading_threshold,        // after 't': camera position and threshold, two bytes each
+        reading_message,          // after 'm': one length-prefixed JSON message
+        exited,
     };
-
-    // Reads the opening options: ['f'] ['t' final] or a final byte alone. Writes nothing.
-    class Stage1Handler final : public Handler {
-    public:
-        explicit Stage1Handler(Impl& impl) : impl(impl) {}
-        bool step() override;
-
-        Impl& impl;
-        bool success = false;
-    };
-
-    // The start handshake: the 't' query, 'r' on the first frame, then the client's 'g'.
-    class Stage2Handler final : public Handler {
-    public:
-        enum SubState { start = 0, querying = 1, waitingForFirstFrame = 2, waitingForGo = 3,
-                        noHandshake = 4, draining = 5, finished = 6 };
-
-        explicit Stage2Handler(Impl& impl) : impl(impl) {}
-        bool step() override;
-
-        Impl& impl;
-        int subState = start;
-        int queryState = 0;  // 0 not written, 1 waiting for the reply, 2 done
-        int goState = 0;     // 0 not started, 1 waiting, 2 done
-        bool queryAnswered = false;
-        bool goReceived = false;
-        bool success = false;
-
-    private:
-        enum class Wait { pending, ended };
-        Wait runTimecodeQuery();
-        Wait runGoWait();
-    };
-
-    // What one state step asks of process().
-    enum class Step { waiting, again, over };
 
     Impl(NonBlockingSocket& socket, AbstractConfig& config, const LuDArray<int>& cameras, bool messagesEnabled,
          MessageHandlerInterface* messageHandler, unsigned offeredMonitors)
-        : socket(socket), config(config), stage1Handler(*this), stage2Handler(*this), cameras(cameras),
-          messagesEnabled(messagesEnabled), receiver(socket), messageHandler(messageHandler),
-          offeredMonitors(offeredMonitors) {}
+        : socket(socket), messagesEnabled(messagesEnabled), config(config), cameras(cameras), receiver(socket),
+          messageHandler(messageHandler), offeredMonitors(offeredMonitors) {}
 
     void process();
-    Step step();
-    Step stepInitial();
-    Step stepStage2();
-    Step stepGoAhead();
-    Step stepReadingThreshold();
-    Step stepReadingMessage();
-    void applyThreshold();
-    void handleMessage(const LuStr& message);
+    State state() const;
+    bool isReady() const { return step_ == WireStep::commands || step_ == WireStep::reading_threshold; }
+    void sendReady();
     bool sendFrameBytes(const uint8_t* bytes, size_t length);
     bool sendSharedFrame(const LuSharedBytes& frame);
+
+    NonBlockingSocket& socket;
+    WireStep step_ = WireStep::opening;
+    bool compactCentroids = false;
+    bool sendTimecodes = false;
+    bool messagesEnabled;
+    bool monitors[monitorKindCount] = {};
+
+private:
+    // One step of the state the session is in; true when the next one should follow at once.
+    bool step();
+    bool stepOpening();
+    bool askForTimecodes();
+    bool stepQueryingTimecodes();
+    bool stepWaitingForFirstFrame();
+    bool stepWaitingForGo();
+    bool stepDraining();
+    bool stepCommands();
+    bool stepReadingThreshold();
+    bool stepReadingMessage();
+
+    void applyThreshold();
+    void handleMessage(const LuStr& message);
     // A frame write's outcome: a failed one closes the session.
     bool frameWritten(bool written);
     void close();
 
-    uint32_t compactCentroids = 0;
-    uint32_t sendTimecodes = 0;
-    NonBlockingSocket& socket;
     AbstractConfig& config;
-    uint32_t timecodeQuery = 0;
-    State state = initial;
-    Stage1Handler stage1Handler;
-    Stage2Handler stage2Handler;
-    std::vector<uint8_t> thresholdBytes;
     const LuDArray<int>& cameras;
-    bool messagesEnabled;
+    std::vector<uint8_t> thresholdBytes;
     JSonReceiver receiver;
     MessageHandlerInterface* messageHandler;
-    bool monitors[monitorKindCount] = {};
     unsigned offeredMonitors;
 };
 
@@ -126,8 +103,46 @@ private:
 
 }  // namespace
 
-bool RealtimeProtocol::Impl::Stage1Handler::step() {
-    NonBlockingSocket& socket = impl.socket;
+void RealtimeProtocol::Impl::process() {
+    // Every step that asks for the next one consumes input or leaves its state for good, so
+    // this ends when the buffered input does.
+    while (step()) {
+    }
+}
+
+bool RealtimeProtocol::Impl::step() {
+    switch (step_) {
+        case WireStep::opening: return stepOpening();
+        case WireStep::querying_timecodes: return stepQueryingTimecodes();
+        case WireStep::waiting_for_first_frame: return stepWaitingForFirstFrame();
+        case WireStep::waiting_for_go: return stepWaitingForGo();
+        case WireStep::draining: return stepDraining();
+        case WireStep::commands: return stepCommands();
+        case WireStep::reading_threshold: return stepReadingThreshold();
+        case WireStep::reading_message: return stepReadingMessage();
+        case WireStep::exited: return false;
+    }
+    return false;
+}
+
+RealtimeProtocol::State RealtimeProtocol::Impl::state() const {
+    switch (step_) {
+        case WireStep::opening: return initial;
+        case WireStep::querying_timecodes:
+        case WireStep::waiting_for_first_frame:
+        case WireStep::waiting_for_go:
+        case WireStep::draining: return stage2;
+        case WireStep::commands: return go_ahead;
+        case WireStep::reading_threshold: return reading_threshold;
+        case WireStep::reading_message: return reading_message;
+        case WireStep::exited: return exited;
+    }
+    return exited;
+}
+
+// ---- opening and start handshake -----------------------------------------------------------------
+
+bool RealtimeProtocol::Impl::stepOpening() {
     if (!socket.hasInput()) return false;
     // The whole opening is one transaction: an option byte whose follower has not arrived yet
     // waits for it instead of being read as a failure.
@@ -140,192 +155,131 @@ bool RealtimeProtocol::Impl::Stage1Handler::step() {
         compact = true;
         result = input.readByte(byte);
     }
-    if (result == Read::waiting) {
+    if (result != Read::ok) {
         input.rollback();
+        // A failed opening leaves the connection open: the session drains it until the client
+        // closes.
+        if (result == Read::failed) step_ = WireStep::exited;
         return false;
-    }
-    if (result == Read::failed) {
-        input.rollback();
-        return true;
     }
     if (byte == 't') {
         query = true;
-        result = input.readByte(byte);
-        if (result == Read::waiting) {
+        // A client that closes right after 't' still opened; the handshake then finds it gone.
+        if (input.readByte(byte) == Read::waiting) {
             input.rollback();
             return false;
         }
-        // A client that closes right after 't' still opened; the handshake then finds it gone.
-        if (result == Read::failed) byte = 0;
     }
-    input.commit();
     // The final option byte carries nothing.
-    impl.compactCentroids = compact ? 1 : 0;
-    impl.timecodeQuery = query ? 1 : 0;
+    input.commit();
+    compactCentroids = compact;
     socket.setNoDelay();
-    success = true;
+    if (!query) {
+        step_ = WireStep::commands;
+        return true;
+    }
+    return askForTimecodes();
+}
+
+bool RealtimeProtocol::Impl::askForTimecodes() {
+    const uint8_t query = 't';
+    if (socket.write(&query, 1) < 1) {
+        step_ = WireStep::exited;
+        return false;
+    }
+    step_ = WireStep::querying_timecodes;
     return true;
 }
 
-RealtimeProtocol::Impl::Stage2Handler::Wait RealtimeProtocol::Impl::Stage2Handler::runTimecodeQuery() {
-    NonBlockingSocket& socket = impl.socket;
-    if (queryState == 0) {
-        const uint8_t query = 't';
-        if (socket.write(&query, 1) < 1) {
-            queryState = 2;
-            return Wait::ended;
-        }
-        queryState = 1;
-    }
-    if (!socket.hasInput()) return Wait::pending;
+bool RealtimeProtocol::Impl::stepQueryingTimecodes() {
+    if (!socket.hasInput()) return false;
     uint8_t reply = 0;
     Read result = socket.input().takeByte(reply);
-    if (result == Read::waiting) return Wait::pending;
-    queryState = 2;
-    if (result == Read::failed) return Wait::ended;
-    impl.sendTimecodes = reply == '1' ? 1 : 0;
-    queryAnswered = true;
-    return Wait::ended;
+    if (result == Read::waiting) return false;
+    if (result == Read::failed) {
+        step_ = WireStep::exited;
+        return false;
+    }
+    sendTimecodes = reply == '1';
+    step_ = WireStep::waiting_for_first_frame;
+    // What came with the answer is left for the next poll rather than drained now: a 'g' sent
+    // early is still there when the first frame's 'r' has gone out before that poll.
+    return false;
 }
 
-RealtimeProtocol::Impl::Stage2Handler::Wait RealtimeProtocol::Impl::Stage2Handler::runGoWait() {
-    NonBlockingSocket& socket = impl.socket;
-    if (goState == 0) goState = 1;
-    if (!socket.hasInput()) return Wait::pending;
+bool RealtimeProtocol::Impl::stepWaitingForFirstFrame() {
+    // Anything the client sends before 'r' is not part of the handshake.
+    if (!discardInput(socket)) step_ = WireStep::exited;
+    return false;
+}
+
+void RealtimeProtocol::Impl::sendReady() {
+    if (step_ != WireStep::waiting_for_first_frame) return;
+    const uint8_t ready = 'r';
+    // A failed write shows up as a failed read of the client's reply.
+    writeAll(socket, &ready, 1);
+    step_ = WireStep::waiting_for_go;
+}
+
+bool RealtimeProtocol::Impl::stepWaitingForGo() {
+    if (!socket.hasInput()) return false;
     uint8_t reply = 0;
     Read result = socket.input().takeByte(reply);
-    if (result == Read::waiting) return Wait::pending;
-    goState = 2;
-    if (result == Read::failed) return Wait::ended;
-    if (reply == 'g') {
-        goReceived = true;
-        impl.state = go_ahead;
-    } else {
-        fy::diagnostic("Expecting 'g', got '%c'\n", static_cast<char>(reply));
+    if (result == Read::waiting) return false;
+    if (result == Read::ok && reply == 'g') {
+        step_ = WireStep::commands;
+        return true;
     }
-    return Wait::ended;
+    if (result == Read::ok) fy::diagnostic("Expecting 'g', got '%c'\n", static_cast<char>(reply));
+    step_ = WireStep::draining;
+    return false;
 }
 
-bool RealtimeProtocol::Impl::Stage2Handler::step() {
-    switch (subState) {
-        case start:
-            subState = impl.timecodeQuery ? querying : noHandshake;
-            return step();
-        case querying:
-            if (runTimecodeQuery() == Wait::pending) return false;
-            if (queryAnswered) {
-                subState = waitingForFirstFrame;
-                return false;
-            }
-            subState = finished;
-            return true;
-        case waitingForFirstFrame:
-            // Anything the client sends before 'r' is not part of the handshake.
-            if (discardInput(impl.socket)) return false;
-            subState = finished;
-            return true;
-        case waitingForGo:
-            if (runGoWait() == Wait::pending) return false;
-            if (goReceived) {
-                success = true;
-                subState = finished;
-                return true;
-            }
-            subState = draining;
-            return false;
-        case noHandshake:
-            impl.state = go_ahead;
-            success = true;
-            subState = finished;
-            return true;
-        case draining:
-            if (discardInput(impl.socket)) return false;
-            subState = finished;
-            return true;
-        default:
-            return true;
-    }
+bool RealtimeProtocol::Impl::stepDraining() {
+    if (!discardInput(socket)) step_ = WireStep::exited;
+    return false;
 }
 
-void RealtimeProtocol::Impl::process() {
-    // Every round that asks for another either consumes input or leaves a stage for good, so
-    // this ends when the buffered input does.
-    for (;;) {
-        Step result = step();
-        if (result == Step::over) {
-            state = exited;
-            return;
-        }
-        if (result == Step::waiting) return;
-    }
-}
+// ---- commands ------------------------------------------------------------------------------------
 
-RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::step() {
-    switch (state) {
-        case initial: return stepInitial();
-        case stage2: return stepStage2();
-        case go_ahead: return stepGoAhead();
-        case reading_threshold: return stepReadingThreshold();
-        case reading_message: return stepReadingMessage();
-        case exited: break;
-    }
-    return Step::waiting;
-}
-
-RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::stepInitial() {
-    if (!stage1Handler.step()) return Step::waiting;
-    // A failed opening leaves the connection open: the session drains it until the client
-    // closes.
-    if (!stage1Handler.success) return Step::over;
-    state = stage2;
-    return Step::again;
-}
-
-RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::stepStage2() {
-    if (!stage2Handler.step()) return Step::waiting;
-    if (!stage2Handler.success) return Step::over;
-    state = go_ahead;
-    return Step::again;
-}
-
-RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::stepGoAhead() {
-    if (!socket.hasInput()) return Step::waiting;
+bool RealtimeProtocol::Impl::stepCommands() {
+    if (!socket.hasInput()) return false;
     uint8_t command = 0;
     Read result = socket.input().takeByte(command);
-    if (result == Read::waiting) return Step::waiting;
+    if (result == Read::waiting) return false;
     if (result == Read::failed) {
         close();
-        return Step::over;
+        return false;
     }
     if (command == 't') {
-        state = reading_threshold;
-        return Step::again;
+        step_ = WireStep::reading_threshold;
+        return true;
     }
     if (command == 'm') {
-        state = reading_message;
-        return Step::again;
+        step_ = WireStep::reading_message;
+        return true;
     }
     fy::diagnostic("Unexpected '%c' from client\n", static_cast<char>(command));
-    return Step::waiting;
+    return false;
 }
 
-RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::stepReadingThreshold() {
+bool RealtimeProtocol::Impl::stepReadingThreshold() {
     // The bytes collected so far stay here between polls, so a command split across packets
     // is assembled without holding anyone.
-    if (!socket.hasInput()) return Step::waiting;
+    if (!socket.hasInput()) return false;
     while (thresholdBytes.size() < 4) {
         uint8_t byte = 0;
         Read result = socket.input().takeByte(byte);
-        if (result == Read::waiting) return Step::waiting;
+        if (result == Read::waiting) return false;
         if (result == Read::failed) {
             close();
-            return Step::over;
+            return false;
         }
         thresholdBytes.push_back(byte);
     }
     applyThreshold();
-    state = go_ahead;
-    return Step::again;
+    step_ = WireStep::commands;
+    return true;
 }
 
 void RealtimeProtocol::Impl::applyThreshold() {
@@ -348,21 +302,22 @@ void RealtimeProtocol::Impl::applyThreshold() {
     config.changeThreshold(camera, value);
 }
 
-RealtimeProtocol::Impl::Step RealtimeProtocol::Impl::stepReadingMessage() {
+bool RealtimeProtocol::Impl::stepReadingMessage() {
+    // The receiver keeps the message it finished last time until this step starts the next one.
     if (receiver.isDone()) {
         receiver.reset(false);
-        return Step::again;
+        return true;
     }
     receiver.process();
-    if (!receiver.isDone()) return Step::waiting;
+    if (!receiver.isDone()) return false;
     LuStr message = receiver.message();
     if (message.isNull()) {
         close();
-        return Step::over;
+        return false;
     }
-    state = go_ahead;
+    step_ = WireStep::commands;
     handleMessage(message);
-    return Step::again;
+    return true;
 }
 
 void RealtimeProtocol::Impl::handleMessage(const LuStr& message) {
@@ -372,13 +327,15 @@ void RealtimeProtocol::Impl::handleMessage(const LuStr& message) {
     if (messageHandler) messageHandler->handleMessage(message);
 }
 
+// ---- frames --------------------------------------------------------------------------------------
+
 bool RealtimeProtocol::Impl::sendFrameBytes(const uint8_t* bytes, size_t length) {
-    if (state != go_ahead && state != reading_threshold) return true;
+    if (!isReady()) return true;
     return frameWritten(writeAll(socket, bytes, length));
 }
 
 bool RealtimeProtocol::Impl::sendSharedFrame(const LuSharedBytes& frame) {
-    if (state != go_ahead && state != reading_threshold) return true;
+    if (!isReady()) return true;
     return frameWritten(socket.writeShared(frame) >= 0);
 }
 
@@ -388,7 +345,7 @@ bool RealtimeProtocol::Impl::frameWritten(bool written) {
 }
 
 void RealtimeProtocol::Impl::close() {
-    state = exited;
+    step_ = WireStep::exited;
     if (socket.isOpen()) socket.close();
 }
 
@@ -401,9 +358,9 @@ RealtimeProtocol::~RealtimeProtocol() = default;
 
 void RealtimeProtocol::process() { impl_->process(); }
 
-bool RealtimeProtocol::isAlive() { return impl_->state != exited; }
+bool RealtimeProtocol::isAlive() { return impl_->step_ != Impl::WireStep::exited; }
 
-RealtimeProtocol::State RealtimeProtocol::state() const { return impl_->state; }
+RealtimeProtocol::State RealtimeProtocol::state() const { return impl_->state(); }
 
 const char* RealtimeProtocol::stateName(State state) {
     switch (state) {
@@ -417,25 +374,17 @@ const char* RealtimeProtocol::stateName(State state) {
     return "unknown";
 }
 
-bool RealtimeProtocol::isReady() const { return impl_->state == go_ahead || impl_->state == reading_threshold; }
+bool RealtimeProtocol::isReady() const { return impl_->isReady(); }
 
 bool RealtimeProtocol::isWaitingForFirstFrame() const {
-    return impl_->state == stage2 && impl_->stage2Handler.subState == Impl::Stage2Handler::waitingForFirstFrame;
+    return impl_->step_ == Impl::WireStep::waiting_for_first_frame;
 }
 
-bool RealtimeProtocol::isWaitingForGo() const {
-    return impl_->state == stage2 && impl_->stage2Handler.subState == Impl::Stage2Handler::waitingForGo;
-}
+bool RealtimeProtocol::isWaitingForGo() const { return impl_->step_ == Impl::WireStep::waiting_for_go; }
 
 bool RealtimeProtocol::acceptsCameraMessages() const { return isReady() && impl_->messagesEnabled; }
 
-void RealtimeProtocol::sendReady() {
-    if (!isWaitingForFirstFrame()) return;
-    const uint8_t ready = 'r';
-    // A failed write shows up as a failed read of the client's reply.
-    writeAll(impl_->socket, &ready, 1);
-    impl_->stage2Handler.subState = Impl::Stage2Handler::waitingForGo;
-}
+void RealtimeProtocol::sendReady() { impl_->sendReady(); }
 
 bool RealtimeProtocol::sendGlobs(const AbstractGlobFrame& frame, const Timecode& timecode, const MaskInfo& masks) {
     if (!isReady()) return true;
@@ -451,13 +400,13 @@ bool RealtimeProtocol::sendEncodedFrame(const uint8_t* bytes, size_t length) {
 bool RealtimeProtocol::sendEncodedFrame(const LuSharedBytes& frame) { return impl_->sendSharedFrame(frame); }
 
 bool RealtimeProtocol::sendMessage(const LuStr& text) {
-    if (impl_->state == exited) return true;
+    if (impl_->step_ == Impl::WireStep::exited) return true;
     return sendRealtimeMessage(impl_->socket, text);
 }
 
-bool RealtimeProtocol::compactCentroids() const { return impl_->compactCentroids != 0; }
+bool RealtimeProtocol::compactCentroids() const { return impl_->compactCentroids; }
 
-bool RealtimeProtocol::sendsTimecodes() const { return impl_->sendTimecodes != 0; }
+bool RealtimeProtocol::sendsTimecodes() const { return impl_->sendTimecodes; }
 
 bool RealtimeProtocol::messagesEnabled() const { return impl_->messagesEnabled; }
 
