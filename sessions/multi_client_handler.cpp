@@ -86,10 +86,14 @@ void RyStoreMultiClientHandlerBase::addClient(RySocketInterface* socket, bool ma
 
 void RyStoreMultiClientHandlerBase::process() {
     pollConnections();
+    serveDueSessions();
+    acceptConnections();
+}
+
+void RyStoreMultiClientHandlerBase::serveDueSessions() {
     serveSessions();
     removeFinishedSessions();
     stopRealtimeIfIdle();
-    acceptConnections();
 }
 
 void RyStoreMultiClientHandlerBase::pollConnections() {

@@ -125,6 +125,9 @@ protected:
 private:
     // The event loop (multi_client_handler.cpp).
     void pollConnections();
+    // Serves the due sessions, removes the finished ones and stops the host's frames when no
+    // realtime client is left: a poll without its readiness check.
+    void serveDueSessions();
     void serveSessions();
     void serve(Client& client);
     void removeFinishedSessions();

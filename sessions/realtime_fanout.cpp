@@ -122,7 +122,7 @@ void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::Abstr
             noteServiceNeeded(*client);
         }
     }
-    removeFinishedSessions();
-    stopRealtimeIfIdle();
-    if (!impl->clients.empty()) process();
+    // The sessions the frame reached are served again at once (their writes, their state), on
+    // what the poll's one readiness check found: no second check in the same turn.
+    serveDueSessions();
 }
