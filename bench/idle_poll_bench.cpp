@@ -3,12 +3,14 @@
 // descriptor, on the very sockets the server holds (the way one readiness test per session
 // would poll them). After the timing an idle client must still get an answer. The clients' own
 // descriptors are moved above 2048 so that the server's ends stay below FD_SETSIZE, where
-// select() can still be used at all.
+// select() can still be used at all. The floor beside them is one zero-time-out epoll_wait()
+// over every session descriptor.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -158,6 +160,29 @@ void onePollOverAllSessions(benchmark::State& state) {
     state.counters["clients"] = static_cast<double>(set.size());
 }
 
+// What the server's own design comes down to when nothing happens: one zero-time-out
+// epoll_wait() on a set that holds every session descriptor.
+void bareEpollWait(benchmark::State& state) {
+    Rig* r = rigFor(static_cast<int>(state.range(0)));
+    if (!r) {
+        state.SkipWithError("could not connect the clients");
+        return;
+    }
+    int poller = ::epoll_create1(EPOLL_CLOEXEC);
+    for (int fd : r->sessionDescriptors) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        ::epoll_ctl(poller, EPOLL_CTL_ADD, fd, &event);
+    }
+    epoll_event events[64];
+    int ready = 0;
+    for (auto _ : state) ready += ::epoll_wait(poller, events, 64, 0);
+    ::close(poller);
+    benchmark::DoNotOptimize(ready);
+    state.counters["clients"] = static_cast<double>(r->sessionDescriptors.size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,6 +199,7 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark("one_poll_over_sessions", onePollOverAllSessions)
             ->Arg(n)
             ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("bare_epoll_wait", bareEpollWait)->Arg(n)->Unit(benchmark::kMicrosecond);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
