@@ -75,7 +75,8 @@ void StreamLink::retryIfDue() {
     tell(reconnect_, "reconnected");
 }
 
-Got StreamLink::guarded(const std::function<Got(Connection&)>& step) {
+template <class Step>
+Got StreamLink::guarded(Step&& step) {
     retryIfDue();
     if (!connection_) return Got::nothing;
     std::string failure;
@@ -90,17 +91,17 @@ Got StreamLink::guarded(const std::function<Got(Connection&)>& step) {
     return Got::nothing;
 }
 
-Got StreamLink::waitFor(int timeoutMs, const std::function<Got()>& poll) {
+template <class Poll>
+Got StreamLink::waitFor(int timeoutMs, Poll&& poll) {
+    // Items already here first: reading only when none is whole keeps the buffer at one item
+    // and what the socket held, however fast the server sends; and an item already here costs
+    // no clock reading.
+    Got got = poll();
+    if (got != Got::nothing || timeoutMs <= 0) return got;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        // Items already here first: reading only when none is whole keeps the buffer at one
-        // item and what the socket held, however fast the server sends.
-        Got got = poll();
-        if (got != Got::nothing) return got;
-        int left = millisecondsUntil(deadline);
-        if (left == 0) return Got::nothing;
+    for (int left = timeoutMs; left > 0; left = millisecondsUntil(deadline)) {
         if (connection_) {
-            // One poll() and one recv() a wake-up; a failure is a loss like any other.
+            // One recv() with a time-out a wake-up; a failure is a loss like any other.
             try {
                 connection_->waitForMore(left);
             } catch (const Error& error) {
@@ -110,7 +111,10 @@ Got StreamLink::waitFor(int timeoutMs, const std::function<Got()>& poll) {
             // Disconnected: sleep until the next retry, not past the deadline.
             std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(millisecondsUntil(retry_.at()), 1, left)));
         }
+        got = poll();
+        if (got != Got::nothing) return got;
     }
+    return Got::nothing;
 }
 
 void StreamLink::sendNow(const Bytes& command) {

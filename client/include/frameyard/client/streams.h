@@ -77,9 +77,13 @@ protected:
 
     // One poll step under the link's rules: retries a lost connection when due, and turns a
     // failure or a closed connection into a loss (an error without reconnect).
-    Got guarded(const std::function<Got(Connection&)>& step);
+    // (Templates, defined and instantiated beside the streams: a frame's way through them
+    // costs no allocation.)
+    template <class Step>
+    Got guarded(Step&& step);
     // Polls until something comes or timeoutMs pass, waiting for bytes or the next retry.
-    Got waitFor(int timeoutMs, const std::function<Got()>& poll);
+    template <class Poll>
+    Got waitFor(int timeoutMs, Poll&& poll);
     void sendNow(const Bytes& command);
 
     Endpoint endpoint_;
