@@ -7,6 +7,7 @@
 
 #include "net/test_sockets.h"
 #include "toolkit/diagnostics.h"
+#include "toolkit/test_prerequisite.h"
 
 using net_test::LoopbackPair;
 
@@ -56,7 +57,7 @@ TEST(SocketWaitForInput, FlagsTheReadyDescriptorsAndFailsOnAClosedOne) {
 TEST(SocketWaitForInput, WorksForDescriptorsAboveTheSelectLimit) {
     rlimit saved;
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 1600) GTEST_SKIP() << "hard descriptor limit too low";
+    FY_REQUIRE_PREREQUISITE(saved.rlim_max == RLIM_INFINITY || saved.rlim_max >= 1600, "hard descriptor limit too low");
     rlimit raised = saved;
     if (raised.rlim_cur == RLIM_INFINITY || raised.rlim_cur < 1600) raised.rlim_cur = 1600;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &raised), 0);

@@ -21,6 +21,7 @@
 #include "tests/test_client.h"
 #include "tests/test_host.h"
 #include "toolkit/diagnostics.h"
+#include "toolkit/test_prerequisite.h"
 
 namespace {
 
@@ -83,10 +84,7 @@ protected:
         EXPECT_EQ(host.clientCount(), before) << source;
     }
 
-    std::string exchange(TestClient& client, const std::string& command) {
-        if (!client.send(commandRequest(command))) return "<send failed>";
-        return readCommandReply(client, host);
-    }
+    std::string exchange(TestClient& client, const std::string& command) { return commandExchange(client, host, command); }
 
     fy::DiagnosticCapture diagnostics;
     TestHost host;
@@ -120,7 +118,7 @@ TEST_F(Access, AnAddressThatCannotBeParsedOrBoundFailsStartListeningAndTheNextOn
 }
 
 TEST_F(Access, AnIpv6ListenerServesIpv6ClientsAndNamesThemInIpv6Form) {
-    if (!hasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback here";
+    FY_REQUIRE_PREREQUISITE(hasIpv6Loopback(), "no IPv6 loopback here");
     ASSERT_TRUE(host.setAllowedClients("::1"));
     ASSERT_TRUE(host.setControllingClients("fd00::/8"));
     ASSERT_TRUE(listen("::1"));
@@ -133,7 +131,7 @@ TEST_F(Access, AnIpv6ListenerServesIpv6ClientsAndNamesThemInIpv6Form) {
 }
 
 TEST_F(Access, ADualStackListenerMatchesIpv4ClientsAgainstIpv4EntriesAndNamesThemSo) {
-    if (!hasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback here";
+    FY_REQUIRE_PREREQUISITE(hasIpv6Loopback(), "no IPv6 loopback here");
     ASSERT_TRUE(host.setAllowedClients("127.0.0.2, ::1"));
     ASSERT_TRUE(listen("::"));
     expectClosedOnArrival("127.0.0.1");

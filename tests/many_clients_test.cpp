@@ -9,6 +9,7 @@
 #include "tests/test_client.h"
 #include "tests/test_host.h"
 #include "toolkit/diagnostics.h"
+#include "toolkit/test_prerequisite.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ TEST(ManyClients, MoreThan1100SimultaneousConnectionsAreAcceptedAndServed) {
     constexpr int clients = 1100;
     // Each connection costs this process two descriptors: the client's and the server's.
     const long needed = 2L * clients + 64;
-    if (raiseDescriptorLimit(needed) < needed) GTEST_SKIP() << "cannot open " << needed << " descriptors here";
+    FY_REQUIRE_PREREQUISITE(raiseDescriptorLimit(needed) >= needed, "cannot open " << needed << " descriptors here");
 
     fy::DiagnosticCapture diagnostics;
     TestHost host;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "toolkit/json_parser.h"
+#include "toolkit/test_prerequisite.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ TEST(LuJSonPrinter, TheClosingBracketIsWrittenWhenAnElementThrows) {
 }
 
 TEST(LuJSonPrinter, NumbersUseADecimalPointWhateverTheLocale) {
-    if (!setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no locale with a decimal comma installed";
+    FY_REQUIRE_PREREQUISITE(setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr, "no locale with a decimal comma installed");
     std::string text = number(2.5);
     setlocale(LC_NUMERIC, "C");
     EXPECT_EQ("2.5", text);

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <unordered_set>
+#include "toolkit/test_prerequisite.h"
 
 TEST(LuStr, NullAndEmptyAreDifferent) {
     LuStr null;
@@ -269,7 +270,7 @@ TEST(LuStr, ReadingFromStreams) {
 }
 
 TEST(LuStr, NumbersUseADecimalPointWhateverTheLocale) {
-    if (!setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no locale with a decimal comma installed";
+    FY_REQUIRE_PREREQUISITE(setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr, "no locale with a decimal comma installed");
     double d = 0;
     float f = 0;
     bool okDouble = LuStr("1.25").toDouble(d);

@@ -18,6 +18,7 @@
 
 #include <frameyard/client.h>
 #include "tools/tools_test_support.h"
+#include "toolkit/test_prerequisite.h"
 
 namespace toolstest {
 namespace {
@@ -547,7 +548,7 @@ TEST(ClientProgram, WatchRedrawsInPlace) {
 
 // The picture as a person sees it: tmux keeps a real terminal screen we can read back.
 TEST(ClientProgram, WatchInATerminal) {
-    if (system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed; watch not checked in a terminal";
+    FY_REQUIRE_PREREQUISITE(system("command -v tmux >/dev/null 2>&1") == 0, "tmux is not installed; watch not checked in a terminal");
     SimHost host;
     std::string socket = "fy-watch-" + std::to_string(getpid());
     std::string command = std::string(FY_CLIENT_PATH) + " --port " + std::to_string(host.port()) + " watch --seconds 8";

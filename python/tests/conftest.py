@@ -13,10 +13,22 @@ PYTHON_DIR = Path(__file__).resolve().parents[1]
 TOOLS = PYTHON_DIR.parent / "build" / "default" / "tools"
 
 
+# Where the machine must have everything the tests need (CI sets it), a missing prerequisite
+# fails the test instead of skipping it.
+PREREQUISITES_REQUIRED = os.environ.get("FRAMEYARD_TEST_PREREQUISITES") == "required"
+
+
+def prerequisite(present, reason):
+    """Skips the test without what it needs, or fails it where prerequisites are required."""
+    if not present:
+        if PREREQUISITES_REQUIRED:
+            pytest.fail("missing prerequisite: " + reason)
+        pytest.skip(reason)
+
+
 def tool(env_name, name):
     path = Path(os.environ.get(env_name) or TOOLS / name)
-    if not path.exists():
-        pytest.skip("%s not found (build it, or set %s)" % (path, env_name))
+    prerequisite(path.exists(), "%s not found (build it, or set %s)" % (path, env_name))
     return str(path)
 
 

@@ -22,6 +22,7 @@
 
 #include "tools/frameyard-bridge/frame_payload.h"
 #include "tools/tools_test_support.h"
+#include "toolkit/test_prerequisite.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ using toolstest::Process;
 bool natsServerPresent() { return access(FY_NATS_SERVER_PATH, X_OK) == 0; }
 
 #define REQUIRE_NATS_SERVER() \
-    if (!natsServerPresent()) GTEST_SKIP() << "nats-server not found at " FY_NATS_SERVER_PATH " (Debian package nats-server)"
+    FY_REQUIRE_PREREQUISITE(natsServerPresent(), "nats-server not found at " FY_NATS_SERVER_PATH " (Debian package nats-server)")
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
