@@ -28,10 +28,7 @@ protected:
     }
 
     // One command exchange on the client's connection: the reply's text.
-    std::string exchange(TestClient& client, const std::string& command) {
-        if (!client.send(commandRequest(command))) return "<send failed>";
-        return readCommandReply(client, host);
-    }
+    std::string exchange(TestClient& client, const std::string& command) { return commandExchange(client, host, command); }
 
     fy::DiagnosticCapture diagnostics;
     TestHost host;

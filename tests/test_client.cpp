@@ -232,6 +232,11 @@ std::string readCommandReply(TestClient& client, store::Server& server, std::chr
     return frameyard::decodeSized(reply.data(), reply.size(), text) == reply.size() ? text : std::string();
 }
 
+std::string commandExchange(TestClient& client, store::Server& server, const std::string& command) {
+    if (!client.send(commandRequest(command))) return "<send failed>";
+    return readCommandReply(client, server);
+}
+
 std::string readRealtimeMessage(TestClient& client, store::Server& server, std::chrono::milliseconds limit) {
     Bytes tag = client.read(server, 1, limit);
     if (tag.size() != 1 || tag[0] != 'm') return std::string();

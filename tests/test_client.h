@@ -78,6 +78,8 @@ Bytes commandRequest(const std::string& text);
 // Reads one command reply (u32 length, text); empty when none arrives in time.
 std::string readCommandReply(TestClient& client, store::Server& server,
                              std::chrono::milliseconds limit = defaultDeadline);
+// One command exchange on the client's connection: the reply's text, or "<send failed>".
+std::string commandExchange(TestClient& client, store::Server& server, const std::string& command);
 // Reads one JSON message of a realtime stream ('m', u32 length, text); empty when the next
 // item is not a message or none arrives in time.
 std::string readRealtimeMessage(TestClient& client, store::Server& server,

@@ -176,6 +176,17 @@ TEST(LiveDecoder, BrokenHeadersAreErrorsWithTheServersOwnWords) {
     EXPECT_THROW(decoder.decode(twoHeaders.bytes.data(), twoHeaders.bytes.size(), item), ProtocolError);
 }
 
+// A decoder that has read the camera count and seen the client's start byte.
+AcquireDecoder recording(const AcquireRequest& request, uint16_t cameras, const DecodeLimits& limits = DecodeLimits()) {
+    AcquireDecoder decoder(request, limits);
+    AcquireItem item;
+    Wire head;
+    head.u16(cameras);
+    EXPECT_EQ(decoder.decode(head.bytes.data(), 2, item), 2u);
+    decoder.started();
+    return decoder;
+}
+
 // A recording from field id 0: progress records and field 0 both begin with u16 0.
 TEST(AcquireDecoder, ProgressIsToldFromFieldZero) {
     AcquireRequest request;
@@ -211,12 +222,8 @@ TEST(AcquireDecoder, FieldsArriveInPiecesAndTheDataEnds) {
     AcquireRequest request;
     request.startFieldId = 100;
     request.fields = 1;
-    AcquireDecoder decoder(request);
+    AcquireDecoder decoder = recording(request, 2);
     AcquireItem item;
-    Wire head;
-    head.u16(2);
-    ASSERT_EQ(decoder.decode(head.bytes.data(), 2, item), 2u);
-    decoder.started();
     Wire field;
     field.u16(100).text("01");
     for (int camera = 0; camera < 2; ++camera) field.u16(0xFFFF).u16(2).u16(0);
@@ -244,17 +251,11 @@ TEST(AcquireDecoder, MalformedRecordsAndNoAcquisition) {
     EXPECT_EQ(item.cameraCount, 0);
     EXPECT_TRUE(none.finished());
 
-    AcquireDecoder decoder(request);
-    Wire w;
-    w.u16(1);
-    decoder.decode(w.bytes.data(), 2, item);
-    decoder.started();
+    AcquireDecoder decoder = recording(request, 1);
     Wire badFlag;
     badFlag.u16(5).text("x0");
     EXPECT_THROW(decoder.decode(badFlag.bytes.data(), badFlag.bytes.size(), item), ProtocolError);
-    AcquireDecoder second(request);
-    second.decode(w.bytes.data(), 2, item);
-    second.started();
+    AcquireDecoder second = recording(request, 1);
     Wire badBlock;
     badBlock.u16(5).text("01").u16(0xFFFF).u16(99).u16(1);
     EXPECT_THROW(second.decode(badBlock.bytes.data(), badBlock.bytes.size(), item), ProtocolError);
@@ -269,12 +270,8 @@ TEST(AcquireDecoder, AFieldLargerThanTheLimitIsRefusedFromItsHeaders) {
     request.images = true;
     DecodeLimits limits;
     limits.maxFieldBytes = 10;
-    AcquireDecoder decoder(request, limits);
+    AcquireDecoder decoder = recording(request, 2, limits);
     AcquireItem item;
-    Wire head;
-    head.u16(2);
-    ASSERT_EQ(decoder.decode(head.bytes.data(), 2, item), 2u);
-    decoder.started();
     Wire field;
     field.u16(1).text("10").u16(3).u16(2).u8(1).u8(2).u8(3).u8(4).u8(5).u8(6).u16(3).u16(2);
     EXPECT_THROW(decoder.decode(field.bytes.data(), field.bytes.size(), item), ProtocolError);
