@@ -25,10 +25,9 @@ Bytes request(uint16_t start, uint16_t fields) {
 class Acquire : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_GT(port, 0);
         host.acquire = true;
-        host.setListenPort(port);
-        ASSERT_TRUE(host.startListening());
+        port = listenOnFreeLoopbackPort(host);
+        ASSERT_GT(port, 0);
     }
 
     // A client whose request has been answered and that has started the recording.

@@ -31,10 +31,8 @@ size_t answered(Clients& clients, std::vector<Bytes>& received) {
 class ConnectionStorm : public ::testing::Test {
 protected:
     void SetUp() override {
-        port = freeLoopbackPort();
+        port = listenOnFreeLoopbackPort(host);
         ASSERT_GT(port, 0);
-        host.setListenPort(port);
-        ASSERT_TRUE(host.startListening());
     }
 
     Clients connect(int count) {

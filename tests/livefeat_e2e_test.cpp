@@ -44,11 +44,10 @@ Bytes liveMessage(const std::string& text) { return u16(0xFFFF) + Bytes{1, 'm'} 
 class LiveFeatures : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_GT(port, 0);
         host.widths = {4, 4};
         host.heights = {2, 2};
-        host.setListenPort(port);
-        ASSERT_TRUE(host.startListening());
+        port = listenOnFreeLoopbackPort(host);
+        ASSERT_GT(port, 0);
     }
 
     // A live-feature client that has sent `opening` after its 'f', once the host heard of it

@@ -44,9 +44,8 @@ store::Server::Frame frameOf(std::vector<std::vector<store::Server::Centroid>> c
 class Realtime : public ::testing::Test {
 protected:
     void SetUp() override {
+        port = listenOnFreeLoopbackPort(host);
         ASSERT_GT(port, 0);
-        host.setListenPort(port);
-        ASSERT_TRUE(host.startListening());
     }
 
     std::unique_ptr<TestClient> connect() {

@@ -13,9 +13,8 @@
 class ServedHost : public ::testing::Test {
 protected:
     void SetUp() override {
+        port = listenOnFreeLoopbackPort(host);
         ASSERT_GT(port, 0);
-        host.setListenPort(port);
-        ASSERT_TRUE(host.startListening());
     }
 
     // A connected client whose session the server has accepted.

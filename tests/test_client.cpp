@@ -62,6 +62,16 @@ int freeLoopbackPort() {
     return port;
 }
 
+int listenOnFreeLoopbackPort(store::Server& server) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        int port = freeLoopbackPort();
+        if (port <= 0) continue;
+        server.setListenPort(port);
+        if (server.startListening()) return port;
+    }
+    return -1;
+}
+
 bool pumpUntil(store::Server& server, const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     Clock::time_point end = Clock::now() + limit;
     while (!condition()) {

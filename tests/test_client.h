@@ -19,6 +19,9 @@ constexpr std::chrono::milliseconds defaultDeadline{5000};
 // A TCP port on 127.0.0.1 that was free a moment ago (bound with port 0, then released), so
 // that parallel test runs do not collide on a fixed port.
 int freeLoopbackPort();
+// Makes the server listen on such a port and returns it, or -1. A port free a moment ago may
+// have been taken since by a parallel test's connection, so a few are tried.
+int listenOnFreeLoopbackPort(store::Server& server);
 
 // Runs checkForEvent() until condition() holds or the time is up; returns condition().
 bool pumpUntil(store::Server& server, const std::function<bool()>& condition,

@@ -78,13 +78,7 @@ TEST_P(TranscriptReplay, ServerSendsExactlyTheRecordedBytes) {
     TestHost host;
     transcript::HostScript script;
     scenario->setup(host, script);
-    // A port free a moment ago may have been taken by a parallel test's connection since.
-    int port = -1;
-    for (int attempt = 0; attempt < 5 && port < 0; ++attempt) {
-        port = freeLoopbackPort();
-        host.setListenPort(port);
-        if (!host.startListening()) port = -1;
-    }
+    int port = listenOnFreeLoopbackPort(host);
     ASSERT_GT(port, 0) << "no loopback port to listen on";
     TestClient client(port);
     ASSERT_TRUE(pumpUntil(host, [&] { return host.clientCount() == 1; }));
