@@ -78,17 +78,6 @@ void Acquisition::record(const std::function<void(const AcquireProgress&)>& onPr
                                std::to_string(connection_.endpoint().timeoutMs) + " ms");
         }
     }
-    download(onField);
-}
-
-void Acquisition::download(const std::function<void(const AcquiredField&)>& onField) {
-    AcquireProgress skipped;
-    while (!downloading_) {
-        if (!nextProgress(skipped, connection_.endpoint().timeoutMs) && !downloading_) {
-            throw TimeoutError("the recording showed no progress for " +
-                               std::to_string(connection_.endpoint().timeoutMs) + " ms");
-        }
-    }
     for (;;) {
         if (!haveField_ && !nextItem(connection_.endpoint().timeoutMs)) {
             throw TimeoutError("no acquired data from " + connection_.endpoint().text() + " within " +
@@ -100,5 +89,7 @@ void Acquisition::download(const std::function<void(const AcquiredField&)>& onFi
         if (onField) onField(item_.field);
     }
 }
+
+void Acquisition::download(const std::function<void(const AcquiredField&)>& onField) { record(nullptr, onField); }
 
 }  // namespace frameyard

@@ -65,7 +65,6 @@ void StreamLink::retryIfDue() {
     try {
         connection_ = open();
     } catch (const Error&) {
-        connection_.reset();
         forget();
         retry_.lost(reconnect_);
         return;
