@@ -101,10 +101,6 @@ LuDArray<LuNullable<bool>> ServerCore::Config::onlineStates() {
     return states;
 }
 
-RyStoreProtocol::AvailableCameras ServerCore::Config::findAvailableCameras() {
-    return RyStoreProtocol::AvailableCameras();
-}
-
 RyStoreProtocol::DefaultCamerasResult ServerCore::Config::changeDefaultCameras(const LuDArray<int>&,
                                                                                  const LuStr&, unsigned short) {
     RyStoreProtocol::DefaultCamerasResult result;
@@ -124,17 +120,9 @@ void ServerCore::Config::storeRate(RyStoreProtocol::RateKind kind, float rate) {
         timecodeRate = rate;
 }
 
-// ---- ConfigureHandler
+// ---- the configure request's answers
 
-void ServerCore::ConfigureHandler::visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) {
-    core.configAdapter().visitCamera(camera, visitor);
-}
-
-RyStoreProtocol::AbstractConfig& ServerCore::ConfigureHandler::config() { return core.configAdapter(); }
-
-int ServerCore::ConfigureHandler::cameraCount() { return host().cameraCount(); }
-
-float ServerCore::ConfigureHandler::pixelAspectRatio() {
+float ServerCore::Config::pixelAspectRatio() {
     int count = host().cameraCount();
     // Without cameras there is no camera 0 to ask; square pixels are the neutral answer.
     if (count <= 0) return 1.0f;
@@ -146,7 +134,7 @@ float ServerCore::ConfigureHandler::pixelAspectRatio() {
     return first;
 }
 
-LuDArray<LuDArray<RyCircularMask>> ServerCore::ConfigureHandler::circularMasks() {
+LuDArray<LuDArray<RyCircularMask>> ServerCore::Config::circularMasks() {
     LuDArray<LuDArray<RyCircularMask>> table;
     int count = countOf(host());
     table.setSize(count);
@@ -156,7 +144,7 @@ LuDArray<LuDArray<RyCircularMask>> ServerCore::ConfigureHandler::circularMasks()
     return table;
 }
 
-void ServerCore::ConfigureHandler::setCircularMasks(const LuDArray<LuDArray<RyCircularMask>>& table,
+void ServerCore::Config::setCircularMasks(const LuDArray<LuDArray<RyCircularMask>>& table,
                                                       const LuDArray<int>&) {
     int count = host().cameraCount();
     for (int camera = 0; camera < count && camera < table.getSize(); ++camera) {
@@ -165,7 +153,7 @@ void ServerCore::ConfigureHandler::setCircularMasks(const LuDArray<LuDArray<RyCi
     }
 }
 
-LuDArray<int> ServerCore::ConfigureHandler::thresholds() {
+LuDArray<int> ServerCore::Config::thresholds() {
     LuDArray<int> values;
     int count = countOf(host());
     values.setSize(count);

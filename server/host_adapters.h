@@ -10,50 +10,44 @@
 
 namespace store {
 
-// The server's configuration as every protocol sees it; also keeps the last frame and timecode
-// rates the host reported, so that a client enabling a rate monitor later still gets them.
-class ServerCore::Config final : public RyStoreProtocol::AbstractConfig {
+// The server's configuration as every protocol sees it, and the configure request's source of
+// camera configuration: one adapter over the host for both, so that neither forwards to the
+// other. It also keeps the last frame and timecode rates the host reported, so that a client
+// enabling a rate monitor later still gets them.
+class ServerCore::Config final : public RyStoreProtocol::AbstractConfig, public RyStoreConfigureHandlerBase {
 public:
     explicit Config(ServerCore& core) : core(core) {}
 
+    // ---- cameras, as both interfaces read them
+    int cameraCount() override;
+    void visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) override;
+
+    // ---- the protocols' configuration
     void changeThreshold(int camera, int value) override;
     int threshold(int camera) override;
-    int cameraCount() override;
     LuStr cameraName(int camera) override;
-    LuNullable<LuDArray<int>> addCameras(const LuDArray<LuStr>& names, LuStr& error) override;
-    void visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) override;
     // Every client is served all cameras, whoever it is.
     const LuDArray<int>& camerasForClient(const LuStr& peerName, unsigned short localPort) override;
     void addRectangularMask(int camera, const RyRectangularMask& mask) override;
     void deleteRectangularMask(int camera, const RyRectangularMask& mask) override;
     void changeSetting(int camera, const LuStr& name, double value) override;
     LuDArray<LuNullable<LuDArray<RyRectangularMask>>> rectangularMasks() override;
-    // The host has no notion of online cameras: every state is unknown.
-    LuDArray<LuNullable<bool>> onlineStates() override;
-    bool canFindAvailableCameras() override { return false; }
-    RyStoreProtocol::AvailableCameras findAvailableCameras() override;
-    RyStoreProtocol::DefaultCamerasResult changeDefaultCameras(const LuDArray<int>& cameras,
-                                                               const LuStr& peerName,
-                                                               unsigned short localPort) override;
     LuNullable<float> storedRate(RyStoreProtocol::RateKind kind) override;
     void storeRate(RyStoreProtocol::RateKind kind, float rate) override;
 
-private:
-    HostInterface& host() { return core.hostObject(); }
+    // What this server does not offer, whichever library: the host has no notion of adding
+    // cameras, of online cameras (every state is unknown), of a camera search or of default
+    // cameras.
+    LuNullable<LuDArray<int>> addCameras(const LuDArray<LuStr>& names, LuStr& error) override;
+    LuDArray<LuNullable<bool>> onlineStates() override;
+    bool canFindAvailableCameras() override { return false; }
+    RyStoreProtocol::AvailableCameras findAvailableCameras() override { return {}; }
+    RyStoreProtocol::DefaultCamerasResult changeDefaultCameras(const LuDArray<int>& cameras,
+                                                               const LuStr& peerName,
+                                                               unsigned short localPort) override;
 
-    LuNullable<float> frameRate;
-    LuNullable<float> timecodeRate;
-    ServerCore& core;
-};
-
-// The configure request's source of camera configuration.
-class ServerCore::ConfigureHandler final : public RyStoreConfigureHandlerBase {
-public:
-    explicit ConfigureHandler(ServerCore& core) : core(core) {}
-
-    void visitCamera(int camera, RyStoreProtocol::CameraVisitor& visitor) override;
-    RyStoreProtocol::AbstractConfig& config() override;
-    int cameraCount() override;
+    // ---- the configure request's answers
+    RyStoreProtocol::AbstractConfig& config() override { return *this; }
     bool supportsClientConfig() override { return true; }
     // Camera 0's ratio; the host is warned once for every camera that disagrees with it.
     float pixelAspectRatio() override;
@@ -68,6 +62,8 @@ public:
 private:
     HostInterface& host() { return core.hostObject(); }
 
+    LuNullable<float> frameRate;
+    LuNullable<float> timecodeRate;
     ServerCore& core;
 };
 

@@ -1,9 +1,10 @@
 #pragma once
-// The host as the server core and its adapters see it: the callbacks they use, in the library's
-// own types. Each public server class implements it with a thin forwarder onto its own host
-// callbacks; a callback that class does not have is answered by its forwarder (no images, no
-// acquisitions, ...), so the core and the sessions never depend on which class the host derives.
-#include <array>
+// The host as the server core and its adapters see it: the callbacks both libraries share, in
+// the library's own types. Each public server class implements it with a thin forwarder onto
+// its own host callbacks; a callback that class does not have is answered by its forwarder (no
+// settings, no rectangular masks), so the core never depends on which class the host derives.
+// Live images and acquisitions are libframeyard's alone: its forwarder serves the sessions'
+// interfaces for them directly from the host.
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -31,38 +32,6 @@ public:
         float y;
         float width;
         float height;
-    };
-    // A point in image pixels.
-    struct Centroid {
-        float x;
-        float y;
-    };
-    using Timecode = std::array<int, 4>;
-    // One requested field of an acquisition.
-    struct AcquireField {
-        bool sendGlobs;
-        bool sendImages;
-    };
-    // A recorded 8-bit picture, width x height bytes owned by the host.
-    struct AcquiredImage {
-        int width;
-        int height;
-        const unsigned char* pixels;
-    };
-    // A camera's newest image for the duration of one hand-over; every pointer may be null.
-    struct CameraImage {
-        const RyStoreProtocol::SegmentListInterface* segments;
-        const unsigned char* pixels;
-        size_t pixelCount;
-        const int* timecode;
-    };
-    // Receives a camera image while the host's buffers are valid.
-    class ImageReceiver {
-    public:
-        virtual void receive(const CameraImage& image) = 0;
-
-    protected:
-        ~ImageReceiver() = default;
     };
 
     virtual void reportError(const std::string& message) = 0;
@@ -96,32 +65,6 @@ public:
     virtual bool copyCurrentFrame(GlobFrame& into, RyStoreProtocol::Timecode& timecode) = 0;
     virtual void startRealtime() = 0;
     virtual void stopRealtime() = 0;
-
-    // Live images.
-    virtual void setCameraFeaturesWanted(int camera, bool wanted) = 0;
-    virtual void setCameraImagesWanted(int camera, bool wanted) = 0;
-    virtual bool cameraImageAvailable(int camera) = 0;
-    // Asks the host for the camera's image and hands it to the receiver; the caller releases it.
-    virtual void takeCameraImage(int camera, ImageReceiver& receiver) = 0;
-    virtual void releaseCameraImage(int camera) = 0;
-
-    // Acquisitions, by acquisition id.
-    virtual bool acquireSupported() = 0;
-    virtual void setAcquireRequest(int acquisition, const std::vector<AcquireField>& fields) = 0;
-    virtual bool acquireReady(int acquisition) = 0;
-    virtual void acquireGo(int acquisition) = 0;
-    virtual bool acquireFieldReady(int acquisition) = 0;
-    virtual void startAcquireRecording(int acquisition) = 0;
-    virtual void stopAcquireRecording(int acquisition) = 0;
-    virtual bool acquireRecordingFinished(int acquisition) = 0;
-    virtual int acquiredFrameCount(int acquisition) = 0;
-    virtual bool acquiredTimecodeAvailable(int acquisition, int field) = 0;
-    virtual bool acquiredImageAvailable(int acquisition, int field) = 0;
-    virtual bool acquiredGlobsAvailable(int acquisition, int field) = 0;
-    virtual Timecode acquiredTimecode(int acquisition, int field) = 0;
-    virtual AcquiredImage acquiredImage(int acquisition, int field, int camera) = 0;
-    virtual std::vector<Centroid> acquiredCentroids(int acquisition, int field, int camera) = 0;
-    virtual void endAcquire(int acquisition) = 0;
 
 protected:
     ~HostInterface() = default;

@@ -14,9 +14,8 @@ namespace store {
 
 ServerCore::ServerCore(HostInterface& host, const SessionModeTable& modes)
     : host(host),
-      configureHandler(new ConfigureHandler(*this)),
       config(new Config(*this)),
-      clientHandler(new RyStoreMultiClientHandler(*configureHandler, modes)),
+      clientHandler(new RyStoreMultiClientHandler(*config, modes)),
       realtimeHandler(new RealtimeModeHandler(host)),
       frameCopy(new GlobFrame) {
     clientHandler->setRealtimeHandler(realtimeHandler.get());
@@ -33,7 +32,6 @@ ServerCore::~ServerCore() {
     cameraIndices.clear();
     clientHandler.reset();
     config.reset();
-    configureHandler.reset();
     listener.closeIfValid();
 }
 
@@ -107,21 +105,26 @@ unsigned int ServerCore::clientCount() const { return clientHandler->clientCount
 // ---- the event pump
 
 void ServerCore::checkForEvent() {
-    clientHandler->process();
-    distributeFrame();
+    clientHandler->checkReadiness();
+    clientHandler->serveDueSessions();
+    clientHandler->acceptConnections();
+    // The sessions the frame reached are served again at once (their writes, their state), on
+    // what the turn's one readiness check found.
+    if (deliverFrame()) clientHandler->serveDueSessions();
     if (pumpStage != nullptr) pumpStage->run();
 }
 
-void ServerCore::distributeFrame() {
-    if (!clientHandler->isRealtimeActive() || !host.frameAvailable()) return;
+bool ServerCore::deliverFrame() {
+    if (!clientHandler->isRealtimeActive() || !host.frameAvailable()) return false;
     // A deep copy: the host may reuse its buffers as soon as it has handed the frame over, and
     // one copy serves every client through per-client views.
     RyStoreProtocol::Timecode timecode{};
-    if (!host.copyCurrentFrame(*frameCopy, timecode)) return;
+    if (!host.copyCurrentFrame(*frameCopy, timecode)) return false;
     // Masks of every camera, also those no client watches.
-    LuDArray<LuDArray<RyCircularMask>> masks = configureHandler->circularMasks();
+    LuDArray<LuDArray<RyCircularMask>> masks = config->circularMasks();
     MaskInfo maskView(masks);
     clientHandler->distributeFrame(*frameCopy, timecode, maskView);
+    return true;
 }
 
 // ---- notifications

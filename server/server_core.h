@@ -22,7 +22,6 @@ class ServerCore {
 public:
     // The host adapters (host_adapters.h, glob_frame.h).
     class Config;
-    class ConfigureHandler;
     class RealtimeModeHandler;
     class CameraInfo;
     class MaskInfo;
@@ -43,6 +42,9 @@ public:
     bool startListening();
     void stopListening();
     bool isListening() const { return listener.isValid(); }
+    // One turn of the event pump: one readiness check, the sessions served and new connections
+    // accepted, at most one host frame delivered and the sessions it reached served again, then
+    // the pump stage (live images).
     void checkForEvent();
     unsigned int clientCount() const;
 
@@ -76,11 +78,11 @@ public:
 
 private:
     bool failListening();
-    void distributeFrame();
+    // The host's current frame to the realtime sessions, when one is due; false when none was.
+    bool deliverFrame();
 
     LuTcpSocket listener;
     HostInterface& host;
-    std::unique_ptr<ConfigureHandler> configureHandler;
     std::unique_ptr<Config> config;
     std::unique_ptr<RyStoreMultiClientHandler> clientHandler;
     std::unique_ptr<RealtimeModeHandler> realtimeHandler;

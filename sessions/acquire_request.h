@@ -47,6 +47,7 @@ namespace AcquireProtocol {
 
 using AcquireRequest = RyStoreMultiClientHandlerBase::AcquireRequest;
 using AcquireHandler = RyStoreMultiClientHandlerBase::AcquireHandler;
+using Frames = LuDArray<AcquireRequest::Frame>;
 
 // Fills a request from what the parser decoded. Only the start field id and the per-field
 // flags matter to the host; the whole-request flags, the rate and the camera values are read

@@ -29,11 +29,11 @@ Client::~Client() { mode_.reset(); }
 
 void Client::restrictToReading() {
     if (readOnly_) return;
-    readOnly_ = std::make_unique<ReadOnlyConfigureHandler>(services_.configureHandler(), services_.access(),
-                                                           connection_.getPeerName().str());
+    readOnly_ = std::make_unique<ReadOnlyConfig>(services_.configureHandler(), services_.access(),
+                                                 connection_.getPeerName().str());
 }
 
-RyStoreProtocol::AbstractConfig& Client::config() { return readOnly_ ? readOnly_->config() : services_.config(); }
+RyStoreProtocol::AbstractConfig& Client::config() { return readOnly_ ? *readOnly_ : services_.config(); }
 
 RyStoreConfigureHandlerBase& Client::configureHandler() {
     if (readOnly_) return *readOnly_;

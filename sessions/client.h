@@ -14,7 +14,7 @@
 #include "toolkit/lu_array.h"
 #include "toolkit/lu_str.h"
 
-class ReadOnlyConfigureHandler;
+class ReadOnlyConfig;
 class SessionMode;
 class SessionServices;
 
@@ -93,6 +93,6 @@ private:
     State state_ = waiting_for_command;
     LuDArray<int> cameras_;
     RyStoreProtocol::ClientConfiguration clientConfig;
-    std::unique_ptr<ReadOnlyConfigureHandler> readOnly_;
+    std::unique_ptr<ReadOnlyConfig> readOnly_;
     std::unique_ptr<SessionMode> mode_;
 };

@@ -1,27 +1,27 @@
 #include "sessions/multi_client_handler.h"
 
-#include <algorithm>
-#include <functional>
-
 #include "net/network_address.h"
 #include "net/socket_functions.h"
 #include "net/system_socket.h"
 #include "sessions/client.h"
-#include "sessions/handler_record.h"
+#include "sessions/event_loop.h"
 #include "sessions/mode_table.h"
+#include "sessions/realtime_fanout.h"
+#include "sessions/session_services.h"
+#include "sessions/status_broadcasts.h"
 
 using Client = RyStoreMultiClientHandlerBase::Client;
 
-namespace {
+// The handler's parts: the services its sessions share, the sessions and their loop, and the
+// realtime clients it aggregates for the host.
+struct RyStoreMultiClientHandlerBase::Impl {
+    Impl(RyStoreConfigureHandlerBase& configure, const SessionModeTable& modes)
+        : services(configure, modes), realtime(loop, services) {}
 
-// Sessions are served and removed in the order of the client set.
-void sortByClient(std::vector<SessionConnection*>& records) {
-    std::sort(records.begin(), records.end(), [](const SessionConnection* a, const SessionConnection* b) {
-        return std::less<Client*>()(a->client, b->client);
-    });
-}
-
-}  // namespace
+    SessionServices services;
+    SessionEventLoop loop;
+    RealtimeFanout realtime;
+};
 
 // ---- lifecycle
 
@@ -29,28 +29,21 @@ RyStoreMultiClientHandlerBase::RyStoreMultiClientHandlerBase(RyStoreConfigureHan
                                                              const SessionModeTable& modes)
     : impl(std::make_unique<Impl>(configure, modes)) {}
 
-RyStoreMultiClientHandlerBase::~RyStoreMultiClientHandlerBase() {
-    for (Client* client : impl->clients) {
-        SessionConnection connection = impl->connections[client];
-        delete client;
-        if (connection.socket->isOpen()) connection.socket->close();
-        delete connection.socket;
-    }
-}
+RyStoreMultiClientHandlerBase::~RyStoreMultiClientHandlerBase() = default;
 
-bool RyStoreMultiClientHandlerBase::isAlive() { return !impl->clients.empty(); }
+bool RyStoreMultiClientHandlerBase::isAlive() { return !impl->loop.isEmpty(); }
 
 const SessionModeTable& RyStoreMultiClientHandlerBase::modes() const { return impl->services.modes(); }
 
 unsigned int RyStoreMultiClientHandlerBase::clientCount() const {
-    return static_cast<unsigned int>(impl->clients.size());
+    return static_cast<unsigned int>(impl->loop.size());
 }
 
 bool RyStoreMultiClientHandlerBase::isRealtimeActive() const { return impl->services.realtimeActive(); }
 
 void RyStoreMultiClientHandlerBase::setRealtimeHandler(RealtimeHandler* handler) {
     impl->services.setRealtimeHandler(handler);
-    if (handler != nullptr && !impl->realtimeClients.empty()) announceWantedCameras();
+    impl->realtime.announceWantedCameras();
 }
 
 void RyStoreMultiClientHandlerBase::setLiveFeatHandler(LiveFeatHandler* handler) {
@@ -72,121 +65,65 @@ AccessPolicy& RyStoreMultiClientHandlerBase::accessPolicy() { return impl->servi
 void RyStoreMultiClientHandlerBase::addClient(RySocketInterface* socket, bool mayChangeHost) {
     Client* client = new Client(*socket, impl->services, clock());
     if (!mayChangeHost) client->restrictToReading();
-    SessionConnection& record = impl->connections[client];
-    record.client = client;
-    record.socket = socket;
-    record.system = dynamic_cast<RySystemSocket*>(socket);
-    impl->clients.insert(client);
-    impl->readiness.watch(record);
-    // Whatever its connection does, a new session is served by the next poll.
-    markDue(record);
+    impl->loop.add(client, socket);
 }
 
 // ---- the event loop
 
 void RyStoreMultiClientHandlerBase::process() {
-    pollConnections();
+    checkReadiness();
     serveDueSessions();
     acceptConnections();
 }
 
+void RyStoreMultiClientHandlerBase::checkReadiness() { impl->loop.checkReadiness(listeningDescriptors()); }
+
 void RyStoreMultiClientHandlerBase::serveDueSessions() {
-    serveSessions();
-    removeFinishedSessions();
-    stopRealtimeIfIdle();
-}
-
-void RyStoreMultiClientHandlerBase::pollConnections() {
-    listeningDescriptorsChanged();
-    // One check learns which connections and listening sockets have something to read; the
-    // sessions of quiet connections are not even looked at.
-    impl->readiness.check([this](SessionConnection& record) { markDue(record); });
-}
-
-void RyStoreMultiClientHandlerBase::serveSessions() {
-    // Sessions are only removed after this loop and only added after it, so the records stay
-    // valid throughout; a session queued while others are served is served by the next poll.
-    std::vector<SessionConnection*>& serving = impl->serving;
-    serving.swap(impl->due);
-    for (SessionConnection* record : serving) record->due = false;
-    sortByClient(serving);
-    // Every read happens before any session is served, as with one poll over all of them.
-    for (SessionConnection* record : serving) {
-        bool readable = record->readable;
-        record->readable = false;
-        if (!record->client->isAlive()) continue;  // removed in this poll's removal pass
-        // A connection the set does not watch (a test socket, or one known to be broken) is
-        // drained on every poll: that costs no wait and lets its session see the end.
-        if (readable || !ReadinessSet::isWatchable(*record)) record->client->socket().drainInput();
-    }
-    for (SessionConnection* record : serving) {
-        serve(*record->client);
-        if (needsService(*record)) markDue(*record);
-    }
-    serving.clear();
+    impl->loop.serveDue([this](Client& client) { serve(client); });
+    impl->loop.removeFinished([this](Client& client) { impl->realtime.forget(client); });
+    impl->realtime.stopIfIdle();
 }
 
 void RyStoreMultiClientHandlerBase::serve(Client& client) {
-    if (!client.isAlive() || !admitRealtimeClient(client)) return;
+    if (!client.isAlive() || !impl->realtime.admit(client)) return;
     client.process();
-    noteReadyRealtimeClient(client);
+    impl->realtime.noteReady(client);
 }
 
-void RyStoreMultiClientHandlerBase::removeFinishedSessions() {
-    // A session ends only while it is processed, after which it is queued, as is a session that
-    // was born ended; so the queue holds every finished session.
-    std::vector<SessionConnection*>& due = impl->due;
-    sortByClient(due);
-    size_t kept = 0;
-    // By index: a host called back from here may queue more sessions.
-    for (size_t i = 0; i < due.size(); ++i) {
-        SessionConnection* record = due[i];
-        Client* client = record->client;
-        if (client->isAlive()) {
-            due[kept++] = record;
-            continue;
-        }
-        impl->clients.erase(client);
-        RySocketInterface* socket = record->socket;
-        impl->readiness.unwatch(*record);
-        impl->connections.erase(client);
-        if (socket->isOpen()) socket->close();
-        if (impl->realtimeClients.erase(client) > 0 && !impl->realtimeClients.empty()) announceWantedCameras();
-        delete client;
-        delete socket;
-    }
-    due.resize(kept);
+// ---- broadcasts
+
+void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::AbstractGlobFrame& frame,
+                                                   const RyStoreProtocol::Timecode& timecode,
+                                                   const RyStoreProtocol::MaskInfo& masks) {
+    impl->realtime.distribute(frame, timecode, masks);
 }
 
-void RyStoreMultiClientHandlerBase::noteServiceNeeded(Client& client) {
-    auto found = impl->connections.find(&client);
-    if (found != impl->connections.end() && needsService(found->second)) markDue(found->second);
+void RyStoreMultiClientHandlerBase::distributeLiveFeatImage(int camera,
+                                                            const RyStoreProtocol::SegmentListInterface& segments,
+                                                            const RyStoreProtocol::ImageView* image,
+                                                            const RyStoreProtocol::Timecode* timecode) {
+    SessionBroadcasts::liveFeatImage(impl->loop, camera, segments, image, timecode);
 }
 
-void RyStoreMultiClientHandlerBase::markDue(SessionConnection& record) {
-    if (record.due) return;
-    record.due = true;
-    impl->due.push_back(&record);
+void RyStoreMultiClientHandlerBase::rateChanged(RyStoreProtocol::RateKind kind, float value) {
+    SessionBroadcasts::rateChanged(impl->loop, impl->services.config(), kind, value);
 }
 
-bool RyStoreMultiClientHandlerBase::needsService(SessionConnection& record) {
-    Client& client = *record.client;
-    if (!client.isAlive() || !ReadinessSet::isWatchable(record)) return true;
-    NonBlockingSocket& socket = client.socket();
-    // Unread bytes (a partial item, say) or the peer's close; output the writer still holds
-    // goes out, or times out, only while the session is served.
-    if (socket.input().hasInput() || socket.writer().pendingBytes() > 0) return true;
-    return !client.waitsForClient();
+void RyStoreMultiClientHandlerBase::broadcastRectangularMasks(
+    const LuDArray<LuNullable<LuDArray<RyRectangularMask>>>& table) {
+    SessionBroadcasts::rectangularMasks(impl->loop, table);
+}
+
+void RyStoreMultiClientHandlerBase::announceSettingChanged(int camera, const LuStr& name, double value) {
+    SessionBroadcasts::settingChanged(impl->loop, camera, name, value);
 }
 
 // ---- listening
 
-void RyStoreMultiClientHandlerBase::listeningDescriptorsChanged() {
-    impl->readiness.setListeners(listeningDescriptors());
-}
+void RyStoreMultiClientHandlerBase::listeningDescriptorsChanged() { impl->loop.setListeners(listeningDescriptors()); }
 
 bool RyStoreMultiClientHandlerBase::listeningReadable(int descriptor) const {
-    return impl->readiness.listenerReadable(descriptor);
+    return impl->loop.listenerReadable(descriptor);
 }
 
 RyStoreMultiClientHandler::RyStoreMultiClientHandler(RyStoreConfigureHandlerBase& configure,

@@ -59,12 +59,16 @@ public:
     RyStoreMultiClientHandlerBase(const RyStoreMultiClientHandlerBase&) = delete;
     RyStoreMultiClientHandlerBase& operator=(const RyStoreMultiClientHandlerBase&) = delete;
 
-    // One poll: one readiness check over every connection and listening socket, a drain of the
-    // readable connections, then serves every session that can make progress (input read,
-    // output still queued, a new session, one whose state acts without input), removes
-    // finished ones, stops the host's frames when no realtime client is left, accepts new
-    // connections. A session that waits for its client on a quiet connection costs nothing.
+    // One turn: the readiness check, the due sessions served, new connections accepted. A
+    // session that waits for its client on a quiet connection costs nothing.
     void process() override;
+    // The one readiness check of a turn over every connection and listening socket: sessions
+    // with input are queued for service.
+    void checkReadiness();
+    // Serves every queued session (input read, output still queued, a new session, one whose
+    // state acts without input, one a broadcast reached), removes finished ones and stops the
+    // host's frames when no realtime client is left; no readiness check of its own.
+    void serveDueSessions();
     // True while at least one session exists.
     bool isAlive() override;
 
@@ -90,12 +94,13 @@ public:
     bool isRealtimeActive() const;
 
     // Writes one host frame to every ready realtime session (encoded once per distinct client
-    // view), answers the first frame of waiting handshakes with 'r', then polls once more.
+    // view) and answers the first frame of waiting handshakes with 'r'; the sessions reached are
+    // served by the next serveDueSessions().
     void distributeFrame(const RyStoreProtocol::AbstractGlobFrame& frame, const RyStoreProtocol::Timecode& timecode,
                          const RyStoreProtocol::MaskInfo& masks);
     // One host image of a camera that live-feature clients want, to every live-feature session
-    // that selected the camera, under each one's image flow control (livefeat_fanout.cpp). A
-    // null image or timecode means none. Nothing of them is kept after the call.
+    // that selected the camera, under each one's image flow control. A null image or timecode
+    // means none. Nothing of them is kept after the call.
     void distributeLiveFeatImage(int camera, const RyStoreProtocol::SegmentListInterface& segments,
                                  const RyStoreProtocol::ImageView* image, const RyStoreProtocol::Timecode* timecode);
     // A new frame or timecode rate: stored, and sent to the realtime sessions monitoring it,
@@ -123,26 +128,8 @@ protected:
     void listeningDescriptorsChanged();
 
 private:
-    // The event loop (multi_client_handler.cpp).
-    void pollConnections();
-    // Serves the due sessions, removes the finished ones and stops the host's frames when no
-    // realtime client is left: a poll without its readiness check.
-    void serveDueSessions();
-    void serveSessions();
+    // A session is served only once the realtime side admits it.
     void serve(Client& client);
-    void removeFinishedSessions();
-    // Queues the session for the next poll when serving it then could change anything.
-    void noteServiceNeeded(Client& client);
-    void markDue(SessionConnection& record);
-    bool needsService(SessionConnection& record);
-
-    // Realtime aggregation and fan-out (realtime_fanout.cpp).
-    // False when the session must wait for the host's frames before it is processed.
-    bool admitRealtimeClient(Client& client);
-    void noteReadyRealtimeClient(Client& client);
-    void startRealtime();
-    void stopRealtimeIfIdle();
-    void announceWantedCameras();
 
     std::unique_ptr<Impl> impl;
 };

@@ -66,6 +66,7 @@ TEST(MultiClientHandler, HandshakeClientsStartTheHostOnceAndStopItOnce) {
     ASSERT_TRUE(first->send("g") && second->send("g"));
     pollTimes(rig.handler, 3);
     rig.handler.distributeFrame(frame, timecode, frame);
+    rig.handler.serveDueSessions();
     std::string expected = "tr" + frameBytes(frame, false, true);
     ASSERT_TRUE(receive(rig.handler, *first, expected.size()) && receive(rig.handler, *second, expected.size()));
     EXPECT_EQ(first->received, expected);
@@ -91,6 +92,7 @@ TEST(MultiClientHandler, ClientWithoutHandshakeStartsAndStopsTheHost) {
     ASSERT_TRUE(driveUntil(rig.handler, [&] { return rig.handler.isRealtimeActive(); }));
     CountingFrame frame(3);
     rig.handler.distributeFrame(frame, timecode, frame);
+    rig.handler.serveDueSessions();
     std::string expected = frameBytes(frame, false, false);
     ASSERT_TRUE(receive(rig.handler, *client, expected.size()));
     EXPECT_EQ(client->received, expected);
@@ -131,6 +133,7 @@ TEST(MultiClientHandler, FrameIsEncodedOncePerClientView) {
     pollTimes(rig.handler, 3);
     CountingFrame frame(2);
     rig.handler.distributeFrame(frame, timecode, frame);
+    rig.handler.serveDueSessions();
     EXPECT_EQ(frame.visits, 4);  // two views of two cameras
     std::string plain = frameBytes(frame, false, false);
     std::string packed = frameBytes(frame, true, false);
@@ -161,6 +164,7 @@ TEST(MultiClientHandler, BrokenConnectionsEndOnlyTheirOwnSessions) {
     unwritable->failWrites = true;
     CountingFrame frame(3);
     rig.handler.distributeFrame(frame, timecode, frame);
+    rig.handler.serveDueSessions();
     EXPECT_EQ(capture.text(), "sendGlobs failed\n");
     EXPECT_TRUE(unwritable->closed && unwritable->deleted);
     EXPECT_EQ(rig.handler.clientCount(), 1u);
@@ -274,6 +278,7 @@ TEST(MultiClientHandler, QueuedOutputDrainsWithoutNewInput) {
     // Far more than the server's send buffer and the client's receive window hold.
     while (expected.size() < 2 * 1024 * 1024) {
         rig.handler.distributeFrame(frame, timecode, frame);
+        rig.handler.serveDueSessions();
         expected += one;
     }
     ASSERT_TRUE(receive(rig.handler, *client, expected.size())) << client->received.size() << " of " << expected.size();
@@ -306,6 +311,7 @@ TEST(MultiClientHandler, ReusedDescriptorStaysWatchedWhenTheAbortedSessionGoes) 
     // The frame cannot be written to the aborted connection, which ends its session.
     CountingFrame frame(3);
     rig.handler.distributeFrame(frame, timecode, frame);
+    rig.handler.serveDueSessions();
     EXPECT_EQ(capture.text(), "Aborting socket\nsendGlobs failed\n");
     ASSERT_EQ(rig.handler.clientCount(), 1u);
 

@@ -11,3 +11,7 @@ void ReadOnlyConfig::addRectangularMask(int, const RyRectangularMask&) { refuse(
 void ReadOnlyConfig::deleteRectangularMask(int, const RyRectangularMask&) { refuse("rectangular mask change"); }
 
 void ReadOnlyConfig::changeSetting(int, const LuStr&, double) { refuse("camera setting change"); }
+
+void ReadOnlyConfig::setCircularMasks(const LuDArray<LuDArray<RyCircularMask>>&, const LuDArray<int>&) {
+    refuse("circular mask change");
+}

@@ -1,6 +1,5 @@
-// The handler's realtime side: which sessions count as realtime clients, starting and stopping
-// the host's frames on the first and last of them, and writing each host frame to every ready
-// realtime session.
+#include "sessions/realtime_fanout.h"
+
 #include <map>
 #include <tuple>
 #include <vector>
@@ -9,12 +8,12 @@
 #include "protocol/frames/frame_format.h"
 #include "protocol/realtime/realtime_protocol.h"
 #include "sessions/client.h"
-#include "sessions/handler_record.h"
-#include "sessions/multi_client_handler.h"
+#include "sessions/event_loop.h"
 #include "sessions/session_mode.h"
+#include "sessions/session_services.h"
 #include "toolkit/diagnostics.h"
 
-using Client = RyStoreMultiClientHandlerBase::Client;
+using Client = RealtimeFanout::Client;
 
 namespace {
 
@@ -45,42 +44,51 @@ FrameView viewOf(const Client& client, const RyStoreProtocol::RealtimeProtocol& 
 
 }  // namespace
 
-bool RyStoreMultiClientHandlerBase::admitRealtimeClient(Client& client) {
+// ---- realtime clients
+
+bool RealtimeFanout::admit(Client& client) {
     RyStoreProtocol::RealtimeProtocol* protocol = streamingProtocol(client);
     if (protocol == nullptr || !protocol->isWaitingForFirstFrame()) return true;
-    if (impl->realtimeClients.insert(&client).second) announceWantedCameras();
-    if (impl->services.realtimeActive()) return true;
-    // The session is served again once frames flow; its input waits in its buffer.
-    startRealtime();
+    count(client);
+    if (services.realtimeActive()) return true;
+    startHost();
     return false;
 }
 
-void RyStoreMultiClientHandlerBase::noteReadyRealtimeClient(Client& client) {
+void RealtimeFanout::noteReady(Client& client) {
     // A client that skipped the start handshake is ready without ever waiting for the first
     // frame; it wants frames all the same, so it counts as a realtime client from here on.
     RyStoreProtocol::RealtimeProtocol* protocol = streamingProtocol(client);
     if (protocol == nullptr || !protocol->isReady()) return;
-    if (impl->realtimeClients.insert(&client).second) announceWantedCameras();
-    if (!impl->services.realtimeActive()) startRealtime();
+    count(client);
+    if (!services.realtimeActive()) startHost();
 }
 
-void RyStoreMultiClientHandlerBase::startRealtime() {
-    if (RealtimeHandler* handler = impl->services.realtimeHandler()) handler->startRealtime();
-    impl->services.setRealtimeActive(true);
+void RealtimeFanout::forget(Client& client) {
+    if (clients.erase(&client) > 0 && !clients.empty()) announceWantedCameras();
 }
 
-void RyStoreMultiClientHandlerBase::stopRealtimeIfIdle() {
-    if (!impl->realtimeClients.empty() || !impl->services.realtimeActive()) return;
-    if (RealtimeHandler* handler = impl->services.realtimeHandler()) handler->stopRealtime();
-    impl->services.setRealtimeActive(false);
+void RealtimeFanout::count(Client& client) {
+    if (clients.insert(&client).second) announceWantedCameras();
 }
 
-void RyStoreMultiClientHandlerBase::announceWantedCameras() {
-    RealtimeHandler* handler = impl->services.realtimeHandler();
-    if (handler == nullptr) return;
-    int count = impl->services.config().cameraCount();
+void RealtimeFanout::startHost() {
+    if (RyStoreMultiClientHandlerBase::RealtimeHandler* handler = services.realtimeHandler()) handler->startRealtime();
+    services.setRealtimeActive(true);
+}
+
+void RealtimeFanout::stopIfIdle() {
+    if (!clients.empty() || !services.realtimeActive()) return;
+    if (RyStoreMultiClientHandlerBase::RealtimeHandler* handler = services.realtimeHandler()) handler->stopRealtime();
+    services.setRealtimeActive(false);
+}
+
+void RealtimeFanout::announceWantedCameras() {
+    RyStoreMultiClientHandlerBase::RealtimeHandler* handler = services.realtimeHandler();
+    if (handler == nullptr || clients.empty()) return;
+    int count = services.config().cameraCount();
     std::vector<bool> wanted(count > 0 ? static_cast<size_t>(count) : 0, false);
-    for (Client* client : impl->realtimeClients) {
+    for (Client* client : clients) {
         for (int camera : client->cameras()) {
             if (camera >= 0 && camera < count) wanted[static_cast<size_t>(camera)] = true;
         }
@@ -92,12 +100,13 @@ void RyStoreMultiClientHandlerBase::announceWantedCameras() {
     handler->wantedCamerasChanged(cameras);
 }
 
-void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::AbstractGlobFrame& frame,
-                                                   const RyStoreProtocol::Timecode& timecode,
-                                                   const RyStoreProtocol::MaskInfo& masks) {
+// ---- frames
+
+void RealtimeFanout::distribute(const RyStoreProtocol::AbstractGlobFrame& frame,
+                                const RyStoreProtocol::Timecode& timecode, const RyStoreProtocol::MaskInfo& masks) {
     // Clients that see the frame the same way get the same bytes, encoded once.
     std::map<FrameView, LuSharedBytes> encoded;
-    for (Client* client : impl->clients) {
+    for (Client* client : loop.sessions()) {
         RyStoreProtocol::RealtimeProtocol* protocol = streamingProtocol(*client);
         if (protocol == nullptr) continue;
         if (protocol->isReady()) {
@@ -111,18 +120,14 @@ void RyStoreMultiClientHandlerBase::distributeFrame(const RyStoreProtocol::Abstr
                 found = encoded.emplace(std::move(view), std::move(bytes)).first;
             }
             // Every client of the view holds the same bytes, also in its queue when it is behind.
-            if (!protocol->sendEncodedFrame(found->second)) {
-                fy::diagnostic("sendGlobs failed\n");
-                client->process();
-            }
-            noteServiceNeeded(*client);
+            // A failed send ends the session when it is next served.
+            if (!protocol->sendEncodedFrame(found->second)) fy::diagnostic("sendGlobs failed\n");
         } else if (protocol->isWaitingForFirstFrame()) {
-            impl->services.setRealtimeActive(true);
+            services.setRealtimeActive(true);
             protocol->sendReady();
-            noteServiceNeeded(*client);
+        } else {
+            continue;
         }
+        loop.noteServiceNeeded(*client);
     }
-    // The sessions the frame reached are served again at once (their writes, their state), on
-    // what the poll's one readiness check found: no second check in the same turn.
-    serveDueSessions();
 }

@@ -1,9 +1,9 @@
-// The handler's status broadcasts: rates, rectangular masks and setting changes, each to the
-// sessions whose running mode takes them, framed by that mode.
+#include "sessions/status_broadcasts.h"
+
+#include "protocol/livefeat/livefeat_client_state.h"
 #include "protocol/messages/status_messages.h"
 #include "sessions/client.h"
-#include "sessions/handler_record.h"
-#include "sessions/multi_client_handler.h"
+#include "sessions/event_loop.h"
 #include "sessions/session_mode.h"
 
 using Client = RyStoreMultiClientHandlerBase::Client;
@@ -27,32 +27,50 @@ bool monitors(const Client& client, int kind) {
 
 }  // namespace
 
-void RyStoreMultiClientHandlerBase::rateChanged(RyStoreProtocol::RateKind kind, float value) {
-    if (!RyStoreProtocol::storeRateIfChanged(impl->services.config(), kind, value)) return;
+namespace SessionBroadcasts {
+
+void rateChanged(SessionEventLoop& loop, RyStoreProtocol::AbstractConfig& config, RyStoreProtocol::RateKind kind,
+                 float value) {
+    if (!RyStoreProtocol::storeRateIfChanged(config, kind, value)) return;
     LuStr message = RyStoreProtocol::rateMessage(kind, value);
-    for (Client* client : impl->clients) {
+    for (Client* client : loop.sessions()) {
         if (!monitors(*client, kind)) continue;
         client->sendMessage(message);
-        noteServiceNeeded(*client);
+        loop.noteServiceNeeded(*client);
     }
 }
 
-void RyStoreMultiClientHandlerBase::broadcastRectangularMasks(
-    const LuDArray<LuNullable<LuDArray<RyRectangularMask>>>& table) {
-    for (Client* client : impl->clients) {
+void rectangularMasks(SessionEventLoop& loop, const LuDArray<LuNullable<LuDArray<RyRectangularMask>>>& table) {
+    for (Client* client : loop.sessions()) {
         if (!monitors(*client, RyStoreProtocol::rectangularMasksMonitor)) continue;
         client->sendMessage(RyStoreProtocol::rectangularMasksMessage(table, client->cameras()));
-        noteServiceNeeded(*client);
+        loop.noteServiceNeeded(*client);
     }
 }
 
-void RyStoreMultiClientHandlerBase::announceSettingChanged(int camera, const LuStr& name, double value) {
+void settingChanged(SessionEventLoop& loop, int camera, const LuStr& name, double value) {
     LuStr message = RyStoreProtocol::settingChangedMessage(name, RyStoreProtocol::narrowToFloat(value));
-    for (Client* client : impl->clients) {
+    for (Client* client : loop.sessions()) {
         SessionMode* mode = client->mode();
         if (mode == nullptr || !mode->acceptsCameraMessages()) continue;
         SendMessageToClientFunction send(*client);
         RyStoreProtocol::sendCameraMessage(send, client->cameras(), camera, message);
-        noteServiceNeeded(*client);
+        loop.noteServiceNeeded(*client);
     }
 }
+
+void liveFeatImage(SessionEventLoop& loop, int camera, const RyStoreProtocol::SegmentListInterface& segments,
+                   const RyStoreProtocol::ImageView* image, const RyStoreProtocol::Timecode* timecode) {
+    RyStoreProtocol::LiveFeatFrameEncoder frame(timecode, image, segments);
+    for (Client* client : loop.sessions()) {
+        SessionMode* mode = client->mode();
+        RyStoreProtocol::LiveFeatClientState* state = mode != nullptr ? mode->liveFeatState() : nullptr;
+        if (state == nullptr) continue;
+        // A broken connection shows up as the session's next failed read.
+        RyStoreProtocol::sendLiveFeatFrameToClient(client->socket(), client->cameras(), *state, camera, frame);
+        // What the socket did not take is flushed by the session's next service.
+        loop.noteServiceNeeded(*client);
+    }
+}
+
+}  // namespace SessionBroadcasts

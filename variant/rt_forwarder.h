@@ -2,7 +2,8 @@
 // libframeyard-rt's implementation object behind the store::Server of <frameyard/server_rt.h>:
 // the server core, and the host interface answered from the host's 18 callbacks. What that
 // class has no callback for is answered here: no number settings, no rectangular masks, no
-// images, no acquisitions.
+// acquisition image regions. There are no live-feature or acquisition sessions to serve: the
+// mode table has none.
 #include <frameyard/server_rt.h>
 
 #include <vector>
@@ -29,31 +30,6 @@ public:
     void addCameraRectangularMask(int, const RectangularMask&) override {}
     void deleteCameraRectangularMask(int, const RectangularMask&) override {}
     bool describesAcquisitionRegions() override { return false; }
-
-    // No live-feature session exists here, so none of these is ever asked for.
-    void setCameraFeaturesWanted(int, bool) override {}
-    void setCameraImagesWanted(int, bool) override {}
-    bool cameraImageAvailable(int) override { return false; }
-    void takeCameraImage(int, ImageReceiver&) override {}
-    void releaseCameraImage(int) override {}
-
-    // No acquisition session exists here either.
-    bool acquireSupported() override { return false; }
-    void setAcquireRequest(int, const std::vector<AcquireField>&) override {}
-    bool acquireReady(int) override { return false; }
-    void acquireGo(int) override {}
-    bool acquireFieldReady(int) override { return false; }
-    void startAcquireRecording(int) override {}
-    void stopAcquireRecording(int) override {}
-    bool acquireRecordingFinished(int) override { return true; }
-    int acquiredFrameCount(int) override { return 0; }
-    bool acquiredTimecodeAvailable(int, int) override { return false; }
-    bool acquiredImageAvailable(int, int) override { return false; }
-    bool acquiredGlobsAvailable(int, int) override { return false; }
-    Timecode acquiredTimecode(int, int) override { return Timecode{{0, 0, 0, 0}}; }
-    AcquiredImage acquiredImage(int, int, int) override { return AcquiredImage{0, 0, nullptr}; }
-    std::vector<Centroid> acquiredCentroids(int, int, int) override { return {}; }
-    void endAcquire(int) override {}
 };
 
 }  // namespace store

@@ -1,25 +1,17 @@
 #include "server/full/host_forwarder.h"
 
-#include <climits>
-
-#include "protocol/common/byte_order.h"
+#include "protocol/frames/frame_format.h"
+#include "server/display_coordinates.h"
 
 namespace store {
 
-Server::Impl::Impl(Server& host)
-    : HostForwarderBase(host, fullServerModes()), images(*this, server().clientHandlerObject()), acquisitions(*this) {
+Server::Impl::Impl(Server& host) : HostForwarderBase(host, fullServerModes()), images(host, server().clientHandlerObject()) {
     server().clientHandlerObject().setLiveFeatHandler(&images);
-    server().clientHandlerObject().setAcquireHandler(&acquisitions);
+    server().clientHandlerObject().setAcquireHandler(this);
     server().setPumpStage(&images);
 }
 
-namespace {
-
-Server::RectangularMask toHost(const HostInterface::RectangularMask& mask) {
-    return Server::RectangularMask{mask.x, mask.y, mask.width, mask.height};
-}
-
-}  // namespace
+// ---- cameras
 
 std::vector<HostInterface::NumberSetting> Server::Impl::cameraNumberSettings(int camera) {
     std::vector<NumberSetting> settings;
@@ -36,54 +28,44 @@ std::vector<HostInterface::RectangularMask> Server::Impl::cameraRectangularMasks
 }
 
 void Server::Impl::addCameraRectangularMask(int camera, const RectangularMask& mask) {
-    host.addCameraRectangularMask(camera, toHost(mask));
+    host.addCameraRectangularMask(camera, Server::RectangularMask{mask.x, mask.y, mask.width, mask.height});
 }
 
 void Server::Impl::deleteCameraRectangularMask(int camera, const RectangularMask& mask) {
-    host.deleteCameraRectangularMask(camera, toHost(mask));
+    host.deleteCameraRectangularMask(camera, Server::RectangularMask{mask.x, mask.y, mask.width, mask.height});
 }
 
-void Server::Impl::takeCameraImage(int camera, ImageReceiver& receiver) {
-    Image image = host.cameraImage(camera);
-    SegmentsWrapper segments(image.segments);
-    CameraImage view{&segments, image.pixels ? image.pixels->data() : nullptr,
-                     image.pixels ? image.pixels->size() : 0, image.timecode};
-    receiver.receive(view);
+// ---- acquisitions
+
+void Server::Impl::setAcquireRequest(int id, const AcquireProtocol::Frames& frames) {
+    std::vector<AcquireFrame> fields;
+    fields.reserve(size_t(frames.getSize()));
+    for (const AcquireProtocol::AcquireRequest::Frame& frame : frames) fields.push_back(AcquireFrame{frame.sendGlobs, frame.sendImages});
+    host.setAcquireRequest(id, fields);
 }
 
-void Server::Impl::setAcquireRequest(int acquisition, const std::vector<AcquireField>& fields) {
-    std::vector<AcquireFrame> frames;
-    frames.reserve(fields.size());
-    for (const AcquireField& field : fields) frames.push_back(AcquireFrame{field.sendGlobs, field.sendImages});
-    host.setAcquireRequest(acquisition, frames);
+LuNullable<RyStoreProtocol::Timecode> Server::Impl::acquiredTimecode(int id, int field) {
+    LuNullable<RyStoreProtocol::Timecode> result;
+    if (!host.acquiredTimecodeAvailable(id, field)) return result;
+    Server::Timecode components = host.acquiredTimecode(id, field);
+    RyStoreProtocol::Timecode timecode{};
+    for (size_t i = 0; i < timecode.size(); ++i) timecode[i] = static_cast<uint32_t>(components[i]);
+    result = timecode;
+    return result;
 }
 
-HostInterface::AcquiredImage Server::Impl::acquiredImage(int acquisition, int field, int camera) {
-    Server::AcquiredImage image = host.acquiredImage(acquisition, field, camera);
-    return AcquiredImage{image.width, image.height, image.pixels};
+RyStoreProtocol::ImageView Server::Impl::acquiredImage(int id, int field, int camera) {
+    Server::AcquiredImage image = host.acquiredImage(id, field, camera);
+    return RyStoreProtocol::ImageView{image.width, image.height, image.pixels};
 }
 
-std::vector<HostInterface::Centroid> Server::Impl::acquiredCentroids(int acquisition, int field, int camera) {
-    std::vector<Centroid> centroids;
-    for (const Server::Centroid& centroid : host.acquiredCentroids(acquisition, field, camera))
-        centroids.push_back(Centroid{centroid.x, centroid.y});
-    return centroids;
-}
-
-uint8_t* SegmentsWrapper::storeSegments(uint8_t* out, int count) const {
-    const Server::Segment* records = segments ? segments->data() : nullptr;
-    for (int i = 0; i < count; ++i) {
-        const unsigned int* values = records[i].values;
-        out = RyStoreProtocol::storeU16(out, static_cast<uint16_t>(values[1]));
-        out = RyStoreProtocol::storeU16(out, static_cast<uint16_t>(values[0]));
-        out = RyStoreProtocol::storeU16(out, static_cast<uint16_t>(values[2]));
-    }
+LuDArray<RyStoreProtocol::Centroid> Server::Impl::acquiredCentroids(int id, int field, int camera) {
+    std::vector<Server::Centroid> centroids = host.acquiredCentroids(id, field, camera);
+    DisplayScale scale(host.cameraImageWidth(camera), host.cameraImageHeight(camera));
+    LuDArray<RyStoreProtocol::Centroid> out;
+    out.setSize(int(centroids.size()));
+    for (size_t i = 0; i < centroids.size(); ++i) out[int(i)] = RyStoreProtocol::toCentroid(scale.toGlob(centroids[i]));
     return out;
-}
-
-int SegmentsWrapper::segmentCount() const {
-    if (!segments) return 0;
-    return segments->size() > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(segments->size());
 }
 
 }  // namespace store

@@ -1,13 +1,14 @@
 #pragma once
-// libframeyard's implementation object behind store::Server: the server core, and the host
-// interface answered by forwarding every call to the host's store::Server callbacks.
+// libframeyard's implementation object behind store::Server: the server core, the host interface
+// answered by forwarding every call to the host's store::Server callbacks, and the acquisition
+// sessions' interface served straight from the host's acquisition callbacks.
 #include <frameyard/server.h>
 
 #include <vector>
 
-#include "server/full/acquire_adapter.h"
 #include "server/full/live_images.h"
 #include "server/host_forwarder_base.h"
+#include "sessions/acquire_request.h"
 
 class SessionModeTable;
 
@@ -18,9 +19,10 @@ const SessionModeTable& fullServerModes();
 
 // Hidden explicitly: a nested class takes the visibility of the exported class around it, and
 // nothing of the implementation may leave the library.
-class __attribute__((visibility("hidden"))) Server::Impl final : public HostForwarderBase<Server> {
+class __attribute__((visibility("hidden"))) Server::Impl final : public HostForwarderBase<Server>,
+                                                                 public RyStoreMultiClientHandlerBase::AcquireHandler {
 public:
-    // Live features and acquisitions are libframeyard's: their adapters are attached here.
+    // Live features and acquisitions are libframeyard's: they are attached to the sessions here.
     explicit Impl(Server& host);
 
     std::vector<NumberSetting> cameraNumberSettings(int camera) override;
@@ -31,55 +33,30 @@ public:
     std::vector<RectangularMask> cameraRectangularMasks(int camera) override;
     void addCameraRectangularMask(int camera, const RectangularMask& mask) override;
     void deleteCameraRectangularMask(int camera, const RectangularMask& mask) override;
-    void setCameraFeaturesWanted(int camera, bool wanted) override { host.setCameraFeaturesWanted(camera, wanted); }
-    void setCameraImagesWanted(int camera, bool wanted) override { host.setCameraImagesWanted(camera, wanted); }
-    bool cameraImageAvailable(int camera) override { return host.cameraImageAvailable(camera); }
-    void takeCameraImage(int camera, ImageReceiver& receiver) override;
-    void releaseCameraImage(int camera) override { host.releaseCameraImage(camera); }
 
+    // ---- acquisitions, by the id the session gave each one
     bool acquireSupported() override { return host.acquireSupported(); }
-    void setAcquireRequest(int acquisition, const std::vector<AcquireField>& fields) override;
-    bool acquireReady(int acquisition) override { return host.acquireReady(acquisition); }
-    void acquireGo(int acquisition) override { host.acquireGo(acquisition); }
-    bool acquireFieldReady(int acquisition) override { return host.acquireFieldReady(acquisition); }
-    void startAcquireRecording(int acquisition) override { host.startAcquireRecording(acquisition); }
-    void stopAcquireRecording(int acquisition) override { host.stopAcquireRecording(acquisition); }
-    bool acquireRecordingFinished(int acquisition) override { return host.acquireRecordingFinished(acquisition); }
-    int acquiredFrameCount(int acquisition) override { return host.acquiredFrameCount(acquisition); }
-    bool acquiredTimecodeAvailable(int acquisition, int field) override {
-        return host.acquiredTimecodeAvailable(acquisition, field);
-    }
-    bool acquiredImageAvailable(int acquisition, int field) override {
-        return host.acquiredImageAvailable(acquisition, field);
-    }
-    bool acquiredGlobsAvailable(int acquisition, int field) override {
-        return host.acquiredGlobsAvailable(acquisition, field);
-    }
-    Timecode acquiredTimecode(int acquisition, int field) override { return host.acquiredTimecode(acquisition, field); }
-    AcquiredImage acquiredImage(int acquisition, int field, int camera) override;
-    std::vector<Centroid> acquiredCentroids(int acquisition, int field, int camera) override;
-    void endAcquire(int acquisition) override { host.endAcquire(acquisition); }
+    // The request's flags copied into the host's records.
+    void setAcquireRequest(int id, const AcquireProtocol::Frames& frames) override;
+    bool acquireReady(int id) override { return host.acquireReady(id); }
+    void acquireGo(int id) override { host.acquireGo(id); }
+    bool acquireFieldReady(int id) override { return host.acquireFieldReady(id); }
+    void startAcquireRecording(int id) override { host.startAcquireRecording(id); }
+    void stopAcquireRecording(int id) override { host.stopAcquireRecording(id); }
+    int acquiredFrameCount(int id) override { return host.acquiredFrameCount(id); }
+    bool acquireRecordingFinished(int id) override { return host.acquireRecordingFinished(id); }
+    // Null when the host has no timecode for the field.
+    LuNullable<RyStoreProtocol::Timecode> acquiredTimecode(int id, int field) override;
+    bool acquiredImageAvailable(int id, int field) override { return host.acquiredImageAvailable(id, field); }
+    bool acquiredGlobsAvailable(int id, int field) override { return host.acquiredGlobsAvailable(id, field); }
+    // Passed on unchanged.
+    RyStoreProtocol::ImageView acquiredImage(int id, int field, int camera) override;
+    // Converted to display coordinates with the camera's current image size.
+    LuDArray<RyStoreProtocol::Centroid> acquiredCentroids(int id, int field, int camera) override;
+    void endAcquire(int id) override { host.endAcquire(id); }
 
 private:
     LiveImages images;
-    AcquireModeHandler acquisitions;
-};
-
-// The host's segment records in wire order (second, first, third value); no list is an empty one.
-class SegmentsWrapper final : public RyStoreProtocol::SegmentListInterface {
-public:
-    explicit SegmentsWrapper(const std::vector<Server::Segment>* segments) : segments(segments) {}
-
-    int segmentCount() const override;
-    unsigned int value1(int index) const override { return at(index).values[1]; }
-    unsigned int value2(int index) const override { return at(index).values[0]; }
-    unsigned int value3(int index) const override { return at(index).values[2]; }
-    uint8_t* storeSegments(uint8_t* out, int count) const override;
-
-private:
-    const Server::Segment& at(int index) const { return (*segments)[static_cast<size_t>(index)]; }
-
-    const std::vector<Server::Segment>* segments;
 };
 
 }  // namespace store

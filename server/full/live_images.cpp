@@ -1,5 +1,8 @@
 #include "server/full/live_images.h"
 
+#include <climits>
+
+#include "protocol/common/byte_order.h"
 #include "server/host_adapters.h"
 
 namespace store {
@@ -9,51 +12,50 @@ void LiveImages::setFeaturesWanted(int camera, bool on) {
     host.setCameraFeaturesWanted(camera, on);
 }
 
-// Hands one camera's image to the clients while the host's buffers are valid.
-class LiveImages::HandOver final : public HostInterface::ImageReceiver {
-public:
-    HandOver(LiveImages& images, int camera) : images(images), camera(camera) {}
-
-    void receive(const HostInterface::CameraImage& image) override {
-        static const EmptySegments none;
-        RyStoreProtocol::ImageView view;
-        bool hasPixels = image.pixels != nullptr;
-        if (hasPixels) {
-            view.width = images.host.cameraImageWidth(camera);
-            view.height = images.host.cameraImageHeight(camera);
-            view.pixels = image.pixels;
-            // Pixels are read width x height bytes far: a buffer shorter than that is not sent.
-            size_t needed = view.width > 0 && view.height > 0 ? size_t(view.width) * size_t(view.height) : 0;
-            if (image.pixelCount < needed) hasPixels = false;
-        }
-        RyStoreProtocol::Timecode timecode{};
-        if (image.timecode)
-            for (size_t i = 0; i < timecode.size(); ++i) timecode[i] = static_cast<uint32_t>(image.timecode[i]);
-        images.clients.distributeLiveFeatImage(camera, image.segments ? *image.segments : none,
-                                               hasPixels ? &view : nullptr, image.timecode ? &timecode : nullptr);
-    }
-
-private:
-    struct EmptySegments final : RyStoreProtocol::SegmentListInterface {
-        int segmentCount() const override { return 0; }
-        unsigned int value1(int) const override { return 0; }
-        unsigned int value2(int) const override { return 0; }
-        unsigned int value3(int) const override { return 0; }
-    };
-
-    LiveImages& images;
-    int camera;
-};
-
 void LiveImages::run() {
     // A copy: sessions may change the selection while images are handed out.
     LuDArray<int> cameras = wanted;
     for (int camera : cameras) {
         if (!host.cameraImageAvailable(camera)) continue;
-        HandOver handOver(*this, camera);
-        host.takeCameraImage(camera, handOver);
+        handOver(camera, host.cameraImage(camera));
         host.releaseCameraImage(camera);
     }
+}
+
+void LiveImages::handOver(int camera, const Server::Image& image) {
+    SegmentsWrapper segments(image.segments);
+    RyStoreProtocol::ImageView view;
+    bool hasPixels = image.pixels != nullptr;
+    if (hasPixels) {
+        view.width = host.cameraImageWidth(camera);
+        view.height = host.cameraImageHeight(camera);
+        view.pixels = image.pixels->data();
+        // Pixels are read width x height bytes far: a buffer shorter than that is not sent.
+        size_t needed = view.width > 0 && view.height > 0 ? size_t(view.width) * size_t(view.height) : 0;
+        if (image.pixels->size() < needed) hasPixels = false;
+    }
+    RyStoreProtocol::Timecode timecode{};
+    if (image.timecode)
+        for (size_t i = 0; i < timecode.size(); ++i) timecode[i] = static_cast<uint32_t>(image.timecode[i]);
+    clients.distributeLiveFeatImage(camera, segments, hasPixels ? &view : nullptr, image.timecode ? &timecode : nullptr);
+}
+
+// ---- SegmentsWrapper
+
+int SegmentsWrapper::segmentCount() const {
+    if (!segments) return 0;
+    return segments->size() > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(segments->size());
+}
+
+uint8_t* SegmentsWrapper::storeSegments(uint8_t* out, int count) const {
+    const Server::Segment* records = segments ? segments->data() : nullptr;
+    for (int i = 0; i < count; ++i) {
+        const unsigned int* values = records[i].values;
+        out = RyStoreProtocol::storeU16(out, static_cast<uint16_t>(values[1]));
+        out = RyStoreProtocol::storeU16(out, static_cast<uint16_t>(values[0]));
+        out = RyStoreProtocol::storeU16(out, static_cast<uint16_t>(values[2]));
+    }
+    return out;
 }
 
 }  // namespace store

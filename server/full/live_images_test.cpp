@@ -1,4 +1,4 @@
-#include "server/full/host_forwarder.h"
+#include "server/full/live_images.h"
 
 #include <gtest/gtest.h>
 

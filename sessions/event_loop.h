@@ -1,0 +1,66 @@
+#pragma once
+// The multi-client handler's sessions and the loop that serves them: every session with its
+// connection, one readiness check over all connections and listening sockets, the queue of
+// sessions the next service must serve, and the removal of finished ones. The handler and its
+// fan-outs reach the sessions only through these operations.
+#include <functional>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+#include "sessions/connection_record.h"
+#include "sessions/multi_client_handler.h"
+#include "sessions/readiness_set.h"
+#include "toolkit/lu_array.h"
+
+class SessionEventLoop {
+public:
+    using Client = RyStoreMultiClientHandlerBase::Client;
+
+    SessionEventLoop() = default;
+    // Closes and deletes every session's connection.
+    ~SessionEventLoop();
+    SessionEventLoop(const SessionEventLoop&) = delete;
+    SessionEventLoop& operator=(const SessionEventLoop&) = delete;
+
+    // Takes ownership of the session and its connection; the next service serves it whatever
+    // its connection does.
+    void add(Client* client, RySocketInterface* socket);
+    size_t size() const { return clients.size(); }
+    bool isEmpty() const { return clients.empty(); }
+    // Every session, in the order they are served.
+    const std::set<Client*>& sessions() const { return clients; }
+
+    // ---- one turn
+    // The listening descriptors as they are now; call before one of them is closed, as its
+    // number may come back as another socket.
+    void setListeners(const LuDArray<int>& descriptors) { readiness.setListeners(descriptors); }
+    // The one readiness check: connections with something to read are queued, readable
+    // listening descriptors remembered until the next check.
+    void checkReadiness(const LuDArray<int>& listeningDescriptors);
+    bool listenerReadable(int descriptor) const { return readiness.listenerReadable(descriptor); }
+    // Serves every queued session with `serve` after draining the input of all of them, on
+    // what the last readiness check found; a session queued meanwhile waits for the next
+    // service.
+    void serveDue(const std::function<void(Client&)>& serve);
+    // Deletes every finished session and its connection, telling `removing` first.
+    void removeFinished(const std::function<void(Client&)>& removing);
+
+    // Queues the session for the next service when serving it then could change anything:
+    // something was written to it, or its state moved outside a service.
+    void noteServiceNeeded(Client& client);
+
+private:
+    void markDue(SessionConnection& record);
+    bool needsService(SessionConnection& record);
+
+    // Every session; its size is the client count.
+    std::set<Client*> clients;
+    std::unordered_map<Client*, SessionConnection> connections;
+    ReadinessSet readiness;
+    // Sessions the next service must serve even if their connection stays quiet; the queue
+    // and the list being served are kept apart, so that neither is reallocated per turn.
+    // Connections are held by node, so these pointers stay valid until the session is removed.
+    std::vector<SessionConnection*> due;
+    std::vector<SessionConnection*> serving;
+};
