@@ -1,4 +1,4 @@
-// Realtime fan-out under load. A host frame of 8 cameras x 200 centroids goes to 1, 16 and 64
+// Realtime fan-out under load. A host frame of 8 cameras x 200 centroids goes to 1, 16, 64 and 256
 // loopback clients, in the full and the compact centroid form, as fast as the slowest client
 // takes frames (the host offers a new frame while fewer than `window` frames are unread by
 // some client), and then paced at 500 frames/s to 16 clients. Beside every library run a
@@ -345,7 +345,7 @@ int main(int argc, char** argv) {
     if (libraryOnly) only.clear();
     auto wanted = [&](const char* name) { return only.empty() || only == name; };
     const int rounds = 3;
-    raiseDescriptorLimit(1024);
+    raiseDescriptorLimit(4096);
     std::printf("realtime fan-out: %d cameras x %d centroids per frame, loopback, %d rounds of %.1f s per row\n",
                 cameras, centroidsPerCamera, rounds, seconds);
     std::printf(
@@ -363,7 +363,7 @@ int main(int argc, char** argv) {
     std::printf("as fast as the slowest client takes frames (at most %u frames unread):\n%s", window, header);
     for (bool compact : {false, true}) {
         if (!wanted(compact ? "compact" : "full")) continue;
-        for (int clients : {1, 16, 64})
+        for (int clients : {1, 16, 64, 256})
             ok = compare(compact ? "compact" : "full", clients, compact, Pace(), seconds, rounds, libraryOnly) && ok;
     }
     if (wanted("paced")) {

@@ -24,7 +24,7 @@ namespace {
 
 using Frame = RyStoreMultiClientHandlerBase::AcquireRequest::Frame;
 
-class ScriptedAcquisitions : public RyStoreMultiClientHandlerBase::AcquireHandler {
+class ScriptedAcquisitions : public session_test::NeutralAcquisitions {
 public:
     bool ready = false, fieldReady = false, finished = false;
     int recorded = 0;
@@ -34,10 +34,7 @@ public:
     bool acquireSupported() override { return true; }
     void setAcquireRequest(int id, const LuDArray<Frame>&) override { ++requests[id]; }
     bool acquireReady(int) override { return ready; }
-    void acquireGo(int) override {}
     bool acquireFieldReady(int) override { return fieldReady; }
-    void startAcquireRecording(int) override {}
-    void stopAcquireRecording(int) override {}
     int acquiredFrameCount(int) override { return recorded; }
     bool acquireRecordingFinished(int) override { return finished; }
     LuNullable<RyStoreProtocol::Timecode> acquiredTimecode(int, int field) override {

@@ -105,9 +105,10 @@ unsigned int ServerCore::clientCount() const { return clientHandler->clientCount
 // ---- the event pump
 
 void ServerCore::checkForEvent() {
-    clientHandler->checkReadiness();
-    clientHandler->serveDueSessions();
-    clientHandler->acceptConnections();
+    if (clientHandler->checkReadiness()) {
+        clientHandler->serveDueSessions();
+        clientHandler->acceptConnections();
+    }
     // The sessions the frame reached are served again at once (their writes, their state), on
     // what the turn's one readiness check found.
     if (deliverFrame()) clientHandler->serveDueSessions();

@@ -19,6 +19,7 @@ public:
     void write(double now, const std::string& line);
     // Tells the count of lines left out once a line may go out again; cheap when there is none.
     void flush(double now);
+    bool hasLeftOut() const { return leftOut_ > 0; }
 
 private:
     bool mayWrite(double now) const { return !written_ || now - last_ >= interval_; }
@@ -50,8 +51,13 @@ public:
     bool controls(const LuNetworkAddress& client) const;
     // A change the client may not make was not passed on ("threshold change", ...).
     void reportRefusedChange(const std::string& client, const char* what);
+    // A count of refusals left out waits to be told.
+    bool hasPendingReport() const { return log_.hasLeftOut(); }
     // Once per poll: lets the count of refusals left out be told without waiting for the next.
-    void flush() { log_.flush(clock_.now()); }
+    // Costs no clock reading while none was left out, which is nearly always.
+    void flush() {
+        if (log_.hasLeftOut()) log_.flush(clock_.now());
+    }
 
 private:
     void report(const std::string& line) { log_.write(clock_.now(), line); }

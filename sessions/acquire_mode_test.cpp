@@ -18,7 +18,7 @@ using Frame = RyStoreMultiClientHandlerBase::AcquireRequest::Frame;
 
 // A host whose acquisitions the test steers; every call that changes something is recorded as
 // "request 0 3", "go 0", "start 0", "stop 0", "end 0".
-class FakeAcquisitions : public RyStoreMultiClientHandlerBase::AcquireHandler {
+class FakeAcquisitions : public NeutralAcquisitions {
 public:
     bool supported = true;
     bool ready = true;

@@ -39,10 +39,10 @@ void SessionEventLoop::add(Client* client, RySocketInterface* socket) {
 
 // ---- one turn
 
-void SessionEventLoop::checkReadiness(const LuDArray<int>& listeningDescriptors) {
-    readiness.setListeners(listeningDescriptors);
+bool SessionEventLoop::checkReadiness() {
     // The sessions of quiet connections are not even looked at.
-    readiness.check([this](SessionConnection& record) { markDue(record); });
+    for (SessionConnection* record : readiness.check()) markDue(*record);
+    return !due.empty() || readiness.anyListenerReadable();
 }
 
 void SessionEventLoop::serveDue(const std::function<void(Client&)>& serve) {

@@ -36,8 +36,9 @@ public:
     // number may come back as another socket.
     void setListeners(const LuDArray<int>& descriptors) { readiness.setListeners(descriptors); }
     // The one readiness check: connections with something to read are queued, readable
-    // listening descriptors remembered until the next check.
-    void checkReadiness(const LuDArray<int>& listeningDescriptors);
+    // listening descriptors remembered until the next check. False when the turn has nothing
+    // to serve or accept.
+    bool checkReadiness();
     bool listenerReadable(int descriptor) const { return readiness.listenerReadable(descriptor); }
     // Serves every queued session with `serve` after draining the input of all of them, on
     // what the last readiness check found; a session queued meanwhile waits for the next
@@ -46,6 +47,8 @@ public:
     // Deletes every finished session and its connection, telling `removing` first.
     void removeFinished(const std::function<void(Client&)>& removing);
 
+    // Whether a service has anything to do.
+    bool hasDue() const { return !due.empty(); }
     // Queues the session for the next service when serving it then could change anything:
     // something was written to it, or its state moved outside a service.
     void noteServiceNeeded(Client& client);

@@ -76,11 +76,16 @@ void RyStoreMultiClientHandlerBase::process() {
     acceptConnections();
 }
 
-void RyStoreMultiClientHandlerBase::checkReadiness() { impl->loop.checkReadiness(listeningDescriptors()); }
+bool RyStoreMultiClientHandlerBase::checkReadiness() {
+    bool work = impl->loop.checkReadiness();
+    return work || impl->services.access().hasPendingReport();
+}
 
 void RyStoreMultiClientHandlerBase::serveDueSessions() {
-    impl->loop.serveDue([this](Client& client) { serve(client); });
-    impl->loop.removeFinished([this](Client& client) { impl->realtime.forget(client); });
+    if (impl->loop.hasDue()) {
+        impl->loop.serveDue([this](Client& client) { serve(client); });
+        impl->loop.removeFinished([this](Client& client) { impl->realtime.forget(client); });
+    }
     impl->realtime.stopIfIdle();
 }
 

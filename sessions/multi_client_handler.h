@@ -63,8 +63,9 @@ public:
     // session that waits for its client on a quiet connection costs nothing.
     void process() override;
     // The one readiness check of a turn over every connection and listening socket: sessions
-    // with input are queued for service.
-    void checkReadiness();
+    // with input are queued for service. False when serving and accepting would do nothing
+    // this turn (no session due, no connection waiting, no refusal count to report).
+    bool checkReadiness();
     // Serves every queued session (input read, output still queued, a new session, one whose
     // state acts without input, one a broadcast reached), removes finished ones and stops the
     // host's frames when no realtime client is left; no readiness check of its own.

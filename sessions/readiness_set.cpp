@@ -131,8 +131,9 @@ void ReadinessSet::setListeners(const LuDArray<int>& now) {
     makeRoomForReports();
 }
 
-void ReadinessSet::check(const std::function<void(SessionConnection&)>& ready) {
+const std::vector<SessionConnection*>& ReadinessSet::check() {
     readableListeners.clear();
+    readyConnections.clear();
     if (watchedCount > 0) {
         int count = waitOnce(set, events);
         if (count < 0) fy::diagnosticErrno("epoll_wait");
@@ -148,13 +149,14 @@ void ReadinessSet::check(const std::function<void(SessionConnection&)>& ready) {
             SessionConnection* record = slot < byDescriptor.size() ? byDescriptor[slot] : nullptr;
             if (record == nullptr) continue;
             record->readable = true;
-            ready(*record);
+            readyConnections.push_back(record);
         }
     }
     if (pollOnce(unwatchedListeners) > 0) {
         for (const pollfd& listener : unwatchedListeners)
             if (listener.revents & POLLIN) readableListeners.push_back(listener.fd);
     }
+    return readyConnections;
 }
 
 bool ReadinessSet::listenerReadable(int descriptor) const {

@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <sys/epoll.h>
 
-#include <functional>
 #include <vector>
 
 #include "sessions/connection_record.h"
@@ -30,10 +29,11 @@ public:
     void setListeners(const LuDArray<int>& descriptors);
 
     // One check: every connection with something to read (data, the peer's close, an error)
-    // is marked readable and handed to `ready`; readable listeners are remembered until the
-    // next check.
-    void check(const std::function<void(SessionConnection&)>& ready);
+    // is marked readable and listed in the result, valid until the next check; readable
+    // listeners are remembered until then too.
+    const std::vector<SessionConnection*>& check();
     bool listenerReadable(int descriptor) const;
+    bool anyListenerReadable() const { return !readableListeners.empty(); }
 
 private:
     struct Listener {
@@ -58,4 +58,5 @@ private:
     std::vector<Listener> listeners;
     std::vector<pollfd> unwatchedListeners;
     std::vector<int> readableListeners;
+    std::vector<SessionConnection*> readyConnections;
 };

@@ -20,6 +20,7 @@
 #include "protocol/configure/configure_handler.h"
 #include "protocol/common/test_config.h"
 #include "sessions/acquire_mode.h"
+#include "sessions/acquire_request.h"
 #include "sessions/command_mode.h"
 #include "sessions/configure_mode.h"
 #include "sessions/mode_table.h"
@@ -90,6 +91,29 @@ public:
         for (const std::string& e : events) n += e == event;
         return n;
     }
+};
+
+// A host without acquisitions: the base of the tests' acquisition hosts, which override what
+// they script, so that a new acquisition call is answered here once for all of them.
+class NeutralAcquisitions : public RyStoreMultiClientHandlerBase::AcquireHandler {
+public:
+    using Frames = LuDArray<RyStoreMultiClientHandlerBase::AcquireRequest::Frame>;
+
+    bool acquireSupported() override { return false; }
+    void setAcquireRequest(int, const Frames&) override {}
+    bool acquireReady(int) override { return false; }
+    void acquireGo(int) override {}
+    bool acquireFieldReady(int) override { return false; }
+    void startAcquireRecording(int) override {}
+    void stopAcquireRecording(int) override {}
+    int acquiredFrameCount(int) override { return 0; }
+    bool acquireRecordingFinished(int) override { return true; }
+    LuNullable<RyStoreProtocol::Timecode> acquiredTimecode(int, int) override { return {}; }
+    bool acquiredImageAvailable(int, int) override { return false; }
+    bool acquiredGlobsAvailable(int, int) override { return false; }
+    RyStoreProtocol::ImageView acquiredImage(int, int, int) override { return {}; }
+    LuDArray<RyStoreProtocol::Centroid> acquiredCentroids(int, int, int) override { return {}; }
+    void endAcquire(int) override {}
 };
 
 // One centroid per host camera; counts the glob-list visits, i.e. the encoding work.

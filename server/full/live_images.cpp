@@ -13,6 +13,7 @@ void LiveImages::setFeaturesWanted(int camera, bool on) {
 }
 
 void LiveImages::run() {
+    if (wanted.isEmpty()) return;
     // A copy: sessions may change the selection while images are handed out.
     LuDArray<int> cameras = wanted;
     for (int camera : cameras) {
