@@ -19,8 +19,8 @@ void sortByClient(std::vector<SessionConnection*>& records) {
 }  // namespace
 
 SessionEventLoop::~SessionEventLoop() {
-    for (Client* client : clients) {
-        RySocketInterface* socket = connections[client].socket;
+    for (auto& [client, record] : sessions) {
+        RySocketInterface* socket = record.socket;
         delete client;
         if (socket->isOpen()) socket->close();
         delete socket;
@@ -28,11 +28,10 @@ SessionEventLoop::~SessionEventLoop() {
 }
 
 void SessionEventLoop::add(Client* client, RySocketInterface* socket) {
-    SessionConnection& record = connections[client];
+    SessionConnection& record = sessions[client];
     record.client = client;
     record.socket = socket;
     record.system = dynamic_cast<RySystemSocket*>(socket);
-    clients.insert(client);
     readiness.watch(record);
     markDue(record);
 }
@@ -81,9 +80,8 @@ void SessionEventLoop::removeFinished(const std::function<void(Client&)>& removi
             continue;
         }
         RySocketInterface* socket = record->socket;
-        clients.erase(client);
         readiness.unwatch(*record);
-        connections.erase(client);
+        sessions.erase(client);
         if (socket->isOpen()) socket->close();
         removing(*client);
         delete client;
@@ -93,11 +91,6 @@ void SessionEventLoop::removeFinished(const std::function<void(Client&)>& removi
 }
 
 // ---- the queue
-
-void SessionEventLoop::noteServiceNeeded(Client& client) {
-    auto found = connections.find(&client);
-    if (found != connections.end() && needsService(found->second)) markDue(found->second);
-}
 
 void SessionEventLoop::markDue(SessionConnection& record) {
     if (record.due) return;

@@ -4,8 +4,7 @@
 // sessions the next service must serve, and the removal of finished ones. The handler and its
 // fan-outs reach the sessions only through these operations.
 #include <functional>
-#include <set>
-#include <unordered_map>
+#include <map>
 #include <vector>
 
 #include "sessions/connection_record.h"
@@ -26,10 +25,16 @@ public:
     // Takes ownership of the session and its connection; the next service serves it whatever
     // its connection does.
     void add(Client* client, RySocketInterface* socket);
-    size_t size() const { return clients.size(); }
-    bool isEmpty() const { return clients.empty(); }
-    // Every session, in the order they are served.
-    const std::set<Client*>& sessions() const { return clients; }
+    size_t size() const { return sessions.size(); }
+    bool isEmpty() const { return sessions.empty(); }
+    // Hands every session, in the order they are served, to `reach`, which says whether it
+    // gave the session anything; a session reached is queued for service when serving it
+    // then could change anything.
+    template <class Reach>
+    void broadcast(Reach reach) {
+        for (auto& [client, record] : sessions)
+            if (reach(*client) && needsService(record)) markDue(record);
+    }
 
     // ---- one turn
     // The listening descriptors as they are now; call before one of them is closed, as its
@@ -49,21 +54,17 @@ public:
 
     // Whether a service has anything to do.
     bool hasDue() const { return !due.empty(); }
-    // Queues the session for the next service when serving it then could change anything:
-    // something was written to it, or its state moved outside a service.
-    void noteServiceNeeded(Client& client);
 
 private:
     void markDue(SessionConnection& record);
     bool needsService(SessionConnection& record);
 
-    // Every session; its size is the client count.
-    std::set<Client*> clients;
-    std::unordered_map<Client*, SessionConnection> connections;
+    // Every session with its connection, in the order they are served; its size is the client
+    // count. Records are held by node, so pointers to them stay valid until the session goes.
+    std::map<Client*, SessionConnection> sessions;
     ReadinessSet readiness;
     // Sessions the next service must serve even if their connection stays quiet; the queue
     // and the list being served are kept apart, so that neither is reallocated per turn.
-    // Connections are held by node, so these pointers stay valid until the session is removed.
     std::vector<SessionConnection*> due;
     std::vector<SessionConnection*> serving;
 };

@@ -1,5 +1,6 @@
 #include "sessions/realtime_fanout.h"
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -35,6 +36,13 @@ struct FrameView {
                std::tie(other.cameras, other.compact, other.timecodes, other.tagged);
     }
 };
+
+bool sameView(const FrameView& view, const Client& client, const RyStoreProtocol::RealtimeProtocol& protocol) {
+    const LuDArray<int>& cameras = client.cameras();
+    return view.compact == protocol.compactCentroids() && view.timecodes == protocol.sendsTimecodes() &&
+           view.tagged == protocol.messagesEnabled() && view.cameras.size() == size_t(cameras.getSize()) &&
+           std::equal(view.cameras.begin(), view.cameras.end(), cameras.begin());
+}
 
 FrameView viewOf(const Client& client, const RyStoreProtocol::RealtimeProtocol& protocol) {
     const LuDArray<int>& cameras = client.cameras();
@@ -104,30 +112,36 @@ void RealtimeFanout::announceWantedCameras() {
 
 void RealtimeFanout::distribute(const RyStoreProtocol::AbstractGlobFrame& frame,
                                 const RyStoreProtocol::Timecode& timecode, const RyStoreProtocol::MaskInfo& masks) {
-    // Clients that see the frame the same way get the same bytes, encoded once.
+    // Clients that see the frame the same way get the same bytes, encoded once. Clients of one
+    // view mostly follow each other, so the last view is tried before any lookup.
     std::map<FrameView, LuSharedBytes> encoded;
-    for (Client* client : loop.sessions()) {
-        RyStoreProtocol::RealtimeProtocol* protocol = streamingProtocol(*client);
-        if (protocol == nullptr) continue;
+    const std::pair<const FrameView, LuSharedBytes>* last = nullptr;
+    auto bytesFor = [&](const Client& client, const RyStoreProtocol::RealtimeProtocol& protocol) -> const LuSharedBytes& {
+        if (last != nullptr && sameView(last->first, client, protocol)) return last->second;
+        FrameView view = viewOf(client, protocol);
+        auto found = encoded.find(view);
+        if (found == encoded.end()) {
+            RyStoreProtocol::ClientGlobs globs(frame, client.cameras());
+            RyStoreProtocol::ClientMaskInfo clientMasks(masks, client.cameras());
+            LuSharedBytes bytes(RyStoreProtocol::encodeRealtimeFrame(globs, timecode, clientMasks, view.compact,
+                                                                     view.timecodes, view.tagged));
+            found = encoded.emplace(std::move(view), std::move(bytes)).first;
+        }
+        last = &*found;
+        return found->second;
+    };
+    loop.broadcast([&](Client& client) {
+        RyStoreProtocol::RealtimeProtocol* protocol = streamingProtocol(client);
+        if (protocol == nullptr) return false;
         if (protocol->isReady()) {
-            FrameView view = viewOf(*client, *protocol);
-            auto found = encoded.find(view);
-            if (found == encoded.end()) {
-                RyStoreProtocol::ClientGlobs globs(frame, client->cameras());
-                RyStoreProtocol::ClientMaskInfo clientMasks(masks, client->cameras());
-                LuSharedBytes bytes(RyStoreProtocol::encodeRealtimeFrame(globs, timecode, clientMasks, view.compact,
-                                                                         view.timecodes, view.tagged));
-                found = encoded.emplace(std::move(view), std::move(bytes)).first;
-            }
             // Every client of the view holds the same bytes, also in its queue when it is behind.
             // A failed send ends the session when it is next served.
-            if (!protocol->sendEncodedFrame(found->second)) fy::diagnostic("sendGlobs failed\n");
-        } else if (protocol->isWaitingForFirstFrame()) {
-            services.setRealtimeActive(true);
-            protocol->sendReady();
-        } else {
-            continue;
+            if (!protocol->sendEncodedFrame(bytesFor(client, *protocol))) fy::diagnostic("sendGlobs failed\n");
+            return true;
         }
-        loop.noteServiceNeeded(*client);
-    }
+        if (!protocol->isWaitingForFirstFrame()) return false;
+        services.setRealtimeActive(true);
+        protocol->sendReady();
+        return true;
+    });
 }

@@ -33,44 +33,44 @@ void rateChanged(SessionEventLoop& loop, RyStoreProtocol::AbstractConfig& config
                  float value) {
     if (!RyStoreProtocol::storeRateIfChanged(config, kind, value)) return;
     LuStr message = RyStoreProtocol::rateMessage(kind, value);
-    for (Client* client : loop.sessions()) {
-        if (!monitors(*client, kind)) continue;
-        client->sendMessage(message);
-        loop.noteServiceNeeded(*client);
-    }
+    loop.broadcast([&](Client& client) {
+        if (!monitors(client, kind)) return false;
+        client.sendMessage(message);
+        return true;
+    });
 }
 
 void rectangularMasks(SessionEventLoop& loop, const LuDArray<LuNullable<LuDArray<RyRectangularMask>>>& table) {
-    for (Client* client : loop.sessions()) {
-        if (!monitors(*client, RyStoreProtocol::rectangularMasksMonitor)) continue;
-        client->sendMessage(RyStoreProtocol::rectangularMasksMessage(table, client->cameras()));
-        loop.noteServiceNeeded(*client);
-    }
+    loop.broadcast([&](Client& client) {
+        if (!monitors(client, RyStoreProtocol::rectangularMasksMonitor)) return false;
+        client.sendMessage(RyStoreProtocol::rectangularMasksMessage(table, client.cameras()));
+        return true;
+    });
 }
 
 void settingChanged(SessionEventLoop& loop, int camera, const LuStr& name, double value) {
     LuStr message = RyStoreProtocol::settingChangedMessage(name, RyStoreProtocol::narrowToFloat(value));
-    for (Client* client : loop.sessions()) {
-        SessionMode* mode = client->mode();
-        if (mode == nullptr || !mode->acceptsCameraMessages()) continue;
-        SendMessageToClientFunction send(*client);
-        RyStoreProtocol::sendCameraMessage(send, client->cameras(), camera, message);
-        loop.noteServiceNeeded(*client);
-    }
+    loop.broadcast([&](Client& client) {
+        SessionMode* mode = client.mode();
+        if (mode == nullptr || !mode->acceptsCameraMessages()) return false;
+        SendMessageToClientFunction send(client);
+        RyStoreProtocol::sendCameraMessage(send, client.cameras(), camera, message);
+        return true;
+    });
 }
 
 void liveFeatImage(SessionEventLoop& loop, int camera, const RyStoreProtocol::SegmentListInterface& segments,
                    const RyStoreProtocol::ImageView* image, const RyStoreProtocol::Timecode* timecode) {
     RyStoreProtocol::LiveFeatFrameEncoder frame(timecode, image, segments);
-    for (Client* client : loop.sessions()) {
-        SessionMode* mode = client->mode();
+    loop.broadcast([&](Client& client) {
+        SessionMode* mode = client.mode();
         RyStoreProtocol::LiveFeatClientState* state = mode != nullptr ? mode->liveFeatState() : nullptr;
-        if (state == nullptr) continue;
-        // A broken connection shows up as the session's next failed read.
-        RyStoreProtocol::sendLiveFeatFrameToClient(client->socket(), client->cameras(), *state, camera, frame);
-        // What the socket did not take is flushed by the session's next service.
-        loop.noteServiceNeeded(*client);
-    }
+        if (state == nullptr) return false;
+        // A broken connection shows up as the session's next failed read; what the socket did
+        // not take is flushed by the session's next service.
+        RyStoreProtocol::sendLiveFeatFrameToClient(client.socket(), client.cameras(), *state, camera, frame);
+        return true;
+    });
 }
 
 }  // namespace SessionBroadcasts
