@@ -12,7 +12,7 @@
 // The frame's sequence number rides in the timecode, one byte per component.
 //
 // Usage: fanout_bench [seconds per measured run, default 1] [only: "full", "compact", "paced"
-// or "library" to skip the other runs, for profiling]
+// or "library" to skip the other runs, for profiling] [only this client count]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -344,6 +344,7 @@ int main(int argc, char** argv) {
     bool libraryOnly = only == "library";
     if (libraryOnly) only.clear();
     auto wanted = [&](const char* name) { return only.empty() || only == name; };
+    int onlyClients = argc > 3 ? std::atoi(argv[3]) : 0;
     const int rounds = 3;
     raiseDescriptorLimit(4096);
     std::printf("realtime fan-out: %d cameras x %d centroids per frame, loopback, %d rounds of %.1f s per row\n",
@@ -363,10 +364,12 @@ int main(int argc, char** argv) {
     std::printf("as fast as the slowest client takes frames (at most %u frames unread):\n%s", window, header);
     for (bool compact : {false, true}) {
         if (!wanted(compact ? "compact" : "full")) continue;
-        for (int clients : {1, 16, 64, 256})
+        for (int clients : {1, 16, 64, 256}) {
+            if (onlyClients > 0 && clients != onlyClients) continue;
             ok = compare(compact ? "compact" : "full", clients, compact, Pace(), seconds, rounds, libraryOnly) && ok;
+        }
     }
-    if (wanted("paced")) {
+    if (wanted("paced") && (onlyClients == 0 || onlyClients == 16)) {
         std::printf("\npaced at %.0f frames/s (at most %u frames unread):\n%s", pacedRate, pacedWindow, header);
         Pace pace;
         pace.paced = true;
