@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "net/socket_functions.h"
 #include "toolkit/diagnostics.h"
@@ -18,7 +17,8 @@ bool isTransient(int error) { return error == ECONNABORTED || error == EINTR || 
 
 int LuConnectionAcceptor::acceptPending(int listening, const std::function<void(int)>& take) {
     // Without O_NONBLOCK only the connection the readiness report promised is safe to take.
-    int limit = LuSocketIsNonBlocking(listening) == 1 ? maxPerPoll : 1;
+    bool nonBlocking = false;
+    int limit = LuSocketIsNonBlocking(listening, nonBlocking) && nonBlocking ? maxPerPoll : 1;
     int taken = 0;
     for (int attempt = 0; attempt < limit; ++attempt) {
         int descriptor = LuSocketAccept(listening);
@@ -29,10 +29,10 @@ int LuConnectionAcceptor::acceptPending(int listening, const std::function<void(
             ++taken;
             continue;
         }
-        int error = errno;
-        if (isTransient(error)) continue;
-        if (error == EAGAIN || error == EWOULDBLOCK) break;
-        if (!failing_) fy::diagnostic("accept: %s\n", std::strerror(error));
+        LuStatus failed = LuStatus::systemFailure("accept");
+        if (isTransient(failed.error())) continue;
+        if (failed.error() == EAGAIN || failed.error() == EWOULDBLOCK) break;
+        if (!failing_) fy::diagnostic("%s\n", failed.message().c_str());
         failing_ = true;
         break;
     }

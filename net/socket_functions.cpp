@@ -39,6 +39,19 @@ int timeoutMilliseconds(long seconds, long microseconds) {
 
 int clampLength(size_t length) { return length > INT_MAX ? INT_MAX : static_cast<int>(length); }
 
+// The one line a failure has always been reported with, "<call>: <reason>" as perror() words it.
+LuStatus written(LuStatus failure) {
+    fy::diagnostic("%s\n", failure.message().c_str());
+    return failure;
+}
+
+// setsockopt() with an int value, so that every option reads the same way.
+LuStatus setIntOption(int descriptor, int level, int option, int value) {
+    if (::setsockopt(descriptor, level, option, &value, sizeof value) != 0)
+        return LuStatus::systemFailure("setsockopt");
+    return LuStatus();
+}
+
 // One poll() over the set, repeated on interruption with the remaining time.
 int pollForInput(std::vector<pollfd>& set, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
@@ -48,10 +61,11 @@ int pollForInput(std::vector<pollfd>& set, int timeoutMs) {
     for (;;) {
         int result = ::poll(set.data(), static_cast<nfds_t>(set.size()), remaining);
         if (result >= 0) return result;
-        if (errno == EBADF) return -1;
-        if (errno != EINTR) {
-            // The wait was a select() once; the line keeps the wording hosts have always seen.
-            fy::diagnosticErrno("select");
+        // The wait was a select() once; the line keeps the wording hosts have always seen.
+        LuStatus failed = LuStatus::systemFailure("select");
+        if (failed.error() == EBADF) return -1;
+        if (failed.error() != EINTR) {
+            written(failed);
             if (++failures >= maxUnexpectedPollFailures) return -1;
         }
         if (timeoutMs > 0) {
@@ -105,34 +119,37 @@ int LuSocketCreateFor(const LuNetworkAddress& address) {
     return descriptor;
 }
 
-void LuSocketSetReuseAddr(int descriptor, bool on) {
-    int value = on ? 1 : 0;
-    ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &value, sizeof value);
+LuStatus LuSocketSetReuseAddr(int descriptor, bool on) {
+    return setIntOption(descriptor, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
 }
 
-int LuSocketSetNoDelay(int descriptor, bool on) {
-    int value = on ? 1 : 0;
-    return ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
+LuStatus LuSocketSetNoDelay(int descriptor, bool on) {
+    return setIntOption(descriptor, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0);
 }
 
-int LuSocketBind(int descriptor, uint16_t port) {
+LuStatus LuSocketBind(int descriptor, uint16_t port) {
     sockaddr_in address;
     std::memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(port);
-    if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return -1;
-    return descriptor;
+    if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return LuStatus::systemFailure("bind");
+    return LuStatus();
 }
 
-int LuSocketBindTo(int descriptor, const LuNetworkAddress& address, uint16_t port) {
+LuStatus LuSocketBindTo(int descriptor, const LuNetworkAddress& address, uint16_t port) {
     sockaddr_storage socketAddress;
     socklen_t length = address.toSocketAddress(port, socketAddress);
-    if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&socketAddress), length) != 0) return -1;
-    return descriptor;
+    if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&socketAddress), length) != 0)
+        return LuStatus::systemFailure("bind");
+    return LuStatus();
 }
 
-int LuSocketListen(int descriptor, int backlog) { return ::listen(descriptor, backlog) == 0 ? 0 : -1; }
+LuStatus LuSocketListen(int descriptor, int backlog) {
+    if (::listen(descriptor, backlog) != 0) return LuStatus::systemFailure("listen");
+    return LuStatus();
+}
 
 int LuSocketAccept(int descriptor) {
     sockaddr_storage address;
@@ -172,41 +189,33 @@ int LuSocketWaitForInput(const int* descriptors, bool* readyFlags, int count, lo
     return result < 0 ? -1 : ready;
 }
 
-bool LuSocketSetNonBlocking(int descriptor, bool on) {
+LuStatus LuSocketSetNonBlocking(int descriptor, bool on) {
     int flags = ::fcntl(descriptor, F_GETFL, 0);
-    if (flags < 0) {
-        fy::diagnosticErrno("fcntl F_GETFL");
-        return false;
-    }
+    if (flags < 0) return written(LuStatus::systemFailure("fcntl F_GETFL"));
     flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    if (::fcntl(descriptor, F_SETFL, flags) < 0) {
-        fy::diagnosticErrno("fcntl F_SETFL");
-        return false;
-    }
-    return true;
+    if (::fcntl(descriptor, F_SETFL, flags) < 0) return written(LuStatus::systemFailure("fcntl F_SETFL"));
+    return LuStatus();
 }
 
-int LuSocketIsNonBlocking(int descriptor) {
+LuStatus LuSocketIsNonBlocking(int descriptor, bool& nonBlocking) {
     int flags = ::fcntl(descriptor, F_GETFL, 0);
-    if (flags < 0) {
-        fy::diagnosticErrno("fcntl F_GETFL");
-        return -1;
-    }
-    return (flags & O_NONBLOCK) ? 1 : 0;
+    if (flags < 0) return written(LuStatus::systemFailure("fcntl F_GETFL"));
+    nonBlocking = (flags & O_NONBLOCK) != 0;
+    return LuStatus();
 }
 
-int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, int* error) {
+int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, LuStatus& failure) {
     ssize_t sent = ::send(descriptor, buffer, static_cast<size_t>(clampLength(length)), MSG_NOSIGNAL);
     if (sent > 0) return static_cast<int>(sent);
     if (sent == 0 || errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    *error = errno;
+    failure = LuStatus::systemFailure("send");
     return -1;
 }
 
 int LuSocketSend(int descriptor, const void* buffer, size_t length) {
-    int error = 0;
-    int result = LuSocketSendQuietly(descriptor, buffer, length, &error);
-    if (result < 0) fy::diagnostic("send: %s\n", std::strerror(error));
+    LuStatus failure;
+    int result = LuSocketSendQuietly(descriptor, buffer, length, failure);
+    if (result < 0) written(failure);
     return result;
 }
 
@@ -217,11 +226,11 @@ int LuSocketRecv(int descriptor, void* buffer, size_t length) {
     if (received > 0) return static_cast<int>(received);
     if (received == 0) return -1;
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    fy::diagnostic("recv: %s\n", std::strerror(errno));
+    written(LuStatus::systemFailure("recv"));
     return -1;
 }
 
-void LuSocketSetTimeout(int descriptor, float seconds) {
+LuStatus LuSocketSetTimeout(int descriptor, float seconds) {
     double value = std::isnan(seconds) ? 0.0 : seconds;
     if (value > 1e9) value = 1e9;  // keeps the conversion below defined
     if (value < -1e9) value = -1e9;
@@ -231,14 +240,17 @@ void LuSocketSetTimeout(int descriptor, float seconds) {
     time.tv_usec = static_cast<suseconds_t>((value - whole) * 1000000.0);
     // The prefix is the function's established name in this line; the call is named after it.
     if (::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &time, sizeof time) != 0)
-        fy::diagnostic("SetSocketTimeout: setsockopt: %s\n", std::strerror(errno));
+        return written(LuStatus::systemFailure("SetSocketTimeout: setsockopt"));
+    return LuStatus();
 }
 
-float LuSocketGetTimeout(int descriptor) {
+LuStatus LuSocketGetTimeout(int descriptor, float& seconds) {
     timeval time{};
     socklen_t size = sizeof time;
-    if (::getsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &time, &size) != 0) return 0.0f;
-    return static_cast<float>(static_cast<double>(time.tv_sec) + time.tv_usec / 1000000.0);
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &time, &size) != 0)
+        return LuStatus::systemFailure("getsockopt");
+    seconds = static_cast<float>(static_cast<double>(time.tv_sec) + time.tv_usec / 1000000.0);
+    return LuStatus();
 }
 
 const char* LuSocketGetPeerName(int descriptor, char* buffer) { return addressText(descriptor, buffer, true); }
@@ -256,13 +268,18 @@ uint16_t LuSocketGetSockPort(int descriptor) {
     return 0;
 }
 
-void LuSocketAbort(int descriptor) {
+LuStatus LuSocketAbort(int descriptor) {
     linger value;
     value.l_onoff = 1;
     value.l_linger = 0;
+    LuStatus lingered;
     if (::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0)
-        fy::diagnosticErrno("setsockopt(2)");
-    ::close(descriptor);
+        lingered = written(LuStatus::systemFailure("setsockopt(2)"));
+    LuStatus closed = LuSocketClose(descriptor);
+    return lingered ? closed : lingered;
 }
 
-int LuSocketClose(int descriptor) { return ::close(descriptor); }
+LuStatus LuSocketClose(int descriptor) {
+    if (::close(descriptor) != 0) return LuStatus::systemFailure("close");
+    return LuStatus();
+}

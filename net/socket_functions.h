@@ -1,8 +1,13 @@
 #pragma once
-// Thin wrappers over the BSD socket calls on IPv4 and IPv6 TCP descriptors, with the library's
-// error conventions: transient conditions give 0, failures give -1 and one diagnostic line.
+// Thin wrappers over the BSD socket calls on IPv4 and IPv6 TCP descriptors. Calls that yield a
+// descriptor return it, or -1 with errno set; reads, writes and waits return counts, transient
+// conditions giving 0 and failures -1; every other fallible call returns an LuStatus naming the
+// call in the words of its diagnostic line. A call whose failure has always been written to
+// standard error still writes it, as its comment says.
 #include <cstddef>
 #include <cstdint>
+
+#include "toolkit/status.h"
 
 class LuNetworkAddress;
 
@@ -14,15 +19,15 @@ int LuSocketCreate();
 // The same for the address's family. An IPv6 socket also takes IPv4 peers (IPV6_V6ONLY off),
 // so that "::" is every address of both families.
 int LuSocketCreateFor(const LuNetworkAddress& address);
-void LuSocketSetReuseAddr(int descriptor, bool on);
-// setsockopt()'s result.
-int LuSocketSetNoDelay(int descriptor, bool on);
-// Binds to every local IPv4 address; the descriptor or -1.
-int LuSocketBind(int descriptor, uint16_t port);
-// Binds to one local address (or every one, for 0.0.0.0 and ::); the descriptor or -1.
-int LuSocketBindTo(int descriptor, const LuNetworkAddress& address, uint16_t port);
-// 0 or -1.
-int LuSocketListen(int descriptor, int backlog);
+// Failures of these two are "setsockopt".
+LuStatus LuSocketSetReuseAddr(int descriptor, bool on);
+LuStatus LuSocketSetNoDelay(int descriptor, bool on);
+// Binds to every local IPv4 address; a failure is "bind".
+LuStatus LuSocketBind(int descriptor, uint16_t port);
+// Binds to one local address (or every one, for 0.0.0.0 and ::); a failure is "bind".
+LuStatus LuSocketBindTo(int descriptor, const LuNetworkAddress& address, uint16_t port);
+// A failure is "listen".
+LuStatus LuSocketListen(int descriptor, int backlog);
 // The accepted descriptor or -1.
 int LuSocketAccept(int descriptor);
 // Accepts only when a connection is waiting, so it never blocks; else -1.
@@ -38,25 +43,27 @@ bool LuSocketIsReadable(int descriptor);
 int LuSocketWaitForInput(const int* descriptors, bool* readyFlags, int count, long seconds,
                          long microseconds);
 
-// Sets or clears O_NONBLOCK keeping the other status flags. A failure is written as
-// "fcntl F_GETFL: ..." or "fcntl F_SETFL: ..." and returned as false: the caller decides
-// what a descriptor whose mode cannot be set is worth (the host is never aborted for it).
-bool LuSocketSetNonBlocking(int descriptor, bool on);
-// 1 when O_NONBLOCK is set, 0 when not, -1 (after "fcntl F_GETFL: ...") when F_GETFL fails.
-int LuSocketIsNonBlocking(int descriptor);
+// Sets or clears O_NONBLOCK keeping the other status flags. A failure ("fcntl F_GETFL" or
+// "fcntl F_SETFL") is written to standard error and returned: the caller decides what a
+// descriptor whose mode cannot be set is worth (the host is never aborted for it).
+LuStatus LuSocketSetNonBlocking(int descriptor, bool on);
+// Whether O_NONBLOCK is set; a failure ("fcntl F_GETFL") is written and returned, and leaves
+// nonBlocking unchanged.
+LuStatus LuSocketIsNonBlocking(int descriptor, bool& nonBlocking);
 
 // One send() without SIGPIPE: the count when > 0; 0 when nothing could be sent now;
 // -1 after "send: <reason>" on any other failure.
 int LuSocketSend(int descriptor, const void* buffer, size_t length);
-// As LuSocketSend, but a failure is not reported: the reason is left in *error.
-int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, int* error);
+// As LuSocketSend, but a failure ("send") is not written, only left in `failure`.
+int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, LuStatus& failure);
 // One recv(): the count when > 0; 0 when nothing has arrived (or length is 0); -1 when the
 // peer closed (no message) or after "recv: <reason>" on a failure.
 int LuSocketRecv(int descriptor, void* buffer, size_t length);
 
-// SO_RCVTIMEO in seconds.
-void LuSocketSetTimeout(int descriptor, float seconds);
-float LuSocketGetTimeout(int descriptor);
+// SO_RCVTIMEO in seconds. A failure to set it ("SetSocketTimeout: setsockopt") is written and
+// returned; a failure to read it ("getsockopt") is returned and leaves seconds unchanged.
+LuStatus LuSocketSetTimeout(int descriptor, float seconds);
+LuStatus LuSocketGetTimeout(int descriptor, float& seconds);
 
 // The address of the peer (or of the local end) written into buffer, which must hold
 // LuSocketAddressTextSize bytes: dotted IPv4 (also for an IPv4 peer of an IPv6 listener) or
@@ -66,6 +73,9 @@ const char* LuSocketGetSockName(int descriptor, char* buffer);
 // The local port in host byte order; 0 when it cannot be determined.
 uint16_t LuSocketGetSockPort(int descriptor);
 
-// Closes with a reset instead of a graceful shutdown (linger on, 0 seconds).
-void LuSocketAbort(int descriptor);
-int LuSocketClose(int descriptor);
+// Closes with a reset instead of a graceful shutdown (linger on, 0 seconds). The descriptor is
+// closed whatever happens; a failure to set the linger ("setsockopt(2)") is written and
+// returned, else a failure to close ("close") is returned.
+LuStatus LuSocketAbort(int descriptor);
+// A failure is "close"; the descriptor is gone either way.
+LuStatus LuSocketClose(int descriptor);

@@ -80,15 +80,23 @@ TEST(SocketWaitForInput, WorksForDescriptorsAboveTheSelectLimit) {
 TEST(SocketFunctions, NonBlockingModeFailureIsReturnedNotFatal) {
     LoopbackPair pair;
     ASSERT_TRUE(pair.ok());
+    bool nonBlocking = false;
     EXPECT_TRUE(LuSocketSetNonBlocking(pair.server, true));
-    EXPECT_EQ(LuSocketIsNonBlocking(pair.server), 1);
+    EXPECT_TRUE(LuSocketIsNonBlocking(pair.server, nonBlocking));
+    EXPECT_TRUE(nonBlocking);
     EXPECT_TRUE(LuSocketSetNonBlocking(pair.server, false));
-    EXPECT_EQ(LuSocketIsNonBlocking(pair.server), 0);
+    EXPECT_TRUE(LuSocketIsNonBlocking(pair.server, nonBlocking));
+    EXPECT_FALSE(nonBlocking);
 
     fy::DiagnosticCapture capture;
     int closed = closedDescriptorNumber();
-    EXPECT_FALSE(LuSocketSetNonBlocking(closed, true));
-    EXPECT_EQ(LuSocketIsNonBlocking(closed), -1);
+    LuStatus set = LuSocketSetNonBlocking(closed, true);
+    EXPECT_FALSE(set.ok());
+    EXPECT_EQ(set.message(), "fcntl F_GETFL: Bad file descriptor");
+    nonBlocking = true;
+    LuStatus read = LuSocketIsNonBlocking(closed, nonBlocking);
+    EXPECT_EQ(read.error(), EBADF);
+    EXPECT_TRUE(nonBlocking);  // a failure is not an answer
     EXPECT_EQ(capture.text(), "fcntl F_GETFL: Bad file descriptor\nfcntl F_GETFL: Bad file descriptor\n");
 }
 
@@ -105,8 +113,31 @@ TEST(SocketFunctions, AddressesPortEmptyReadAndTimeout) {
     ASSERT_TRUE(readableSoon(pair.server));
     EXPECT_EQ(LuSocketRecv(pair.server, text, 0), 0);  // not mistaken for a closed peer
 
-    LuSocketSetTimeout(pair.server, 1.5f);  // the kernel keeps it in clock ticks
-    EXPECT_NEAR(LuSocketGetTimeout(pair.server), 1.5f, 0.011f);
-    LuSocketSetTimeout(pair.server, __builtin_nanf(""));  // must stay defined
-    EXPECT_FLOAT_EQ(LuSocketGetTimeout(pair.server), 0.0f);
+    float seconds = -1.0f;
+    EXPECT_TRUE(LuSocketSetTimeout(pair.server, 1.5f));
+    ASSERT_TRUE(LuSocketGetTimeout(pair.server, seconds));
+    EXPECT_NEAR(seconds, 1.5f, 0.011f);  // the kernel keeps it in clock ticks
+    EXPECT_TRUE(LuSocketSetTimeout(pair.server, __builtin_nanf("")));  // must stay defined
+    ASSERT_TRUE(LuSocketGetTimeout(pair.server, seconds));
+    EXPECT_FLOAT_EQ(seconds, 0.0f);
+}
+
+// Failures of the calls that only succeed or fail come back with the call and the reason; only
+// those that have always written a line write one.
+TEST(SocketFunctions, FailuresNameTheCallAndWriteOnlyTheirEstablishedLines) {
+    fy::DiagnosticCapture capture;
+    int closed = closedDescriptorNumber();
+    EXPECT_EQ(LuSocketBind(closed, 0).message(), "bind: Bad file descriptor");
+    EXPECT_EQ(LuSocketListen(closed, 1).message(), "listen: Bad file descriptor");
+    EXPECT_EQ(LuSocketSetNoDelay(closed, true).message(), "setsockopt: Bad file descriptor");
+    EXPECT_EQ(LuSocketClose(closed).message(), "close: Bad file descriptor");
+    float seconds = 2.0f;
+    EXPECT_EQ(LuSocketGetTimeout(closed, seconds).message(), "getsockopt: Bad file descriptor");
+    EXPECT_EQ(seconds, 2.0f);  // no time-out is not what a failed read-back says
+    EXPECT_EQ(capture.text(), "");
+
+    EXPECT_EQ(LuSocketSetTimeout(closed, 1.0f).error(), EBADF);
+    EXPECT_EQ(LuSocketAbort(closed).message(), "setsockopt(2): Bad file descriptor");
+    EXPECT_EQ(capture.text(),
+              "SetSocketTimeout: setsockopt: Bad file descriptor\nsetsockopt(2): Bad file descriptor\n");
 }

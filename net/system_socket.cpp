@@ -6,9 +6,7 @@
 #include "toolkit/diagnostics.h"
 
 RySystemSocket::RySystemSocket(int descriptor) : descriptor_(descriptor) {
-    int mode = LuSocketIsNonBlocking(descriptor);
-    nonBlocking_ = mode == 1;
-    modeFailed_ = mode < 0;
+    modeFailed_ = !LuSocketIsNonBlocking(descriptor, nonBlocking_);
 }
 
 RySystemSocket::~RySystemSocket() {
@@ -47,8 +45,8 @@ int RySystemSocket::write(const void* buffer, size_t length) {
     if (sendFailureNotice_ == nullptr) {
         result = LuSocketSend(descriptor_, buffer, length);
     } else {
-        int error = 0;
-        result = LuSocketSendQuietly(descriptor_, buffer, length, &error);
+        LuStatus failure;
+        result = LuSocketSendQuietly(descriptor_, buffer, length, failure);
         if (result < 0) fy::diagnostic("%s", sendFailureNotice_);
     }
     if (result < 0) writeFailed_ = true;
@@ -56,6 +54,7 @@ int RySystemSocket::write(const void* buffer, size_t length) {
 }
 
 void RySystemSocket::close() {
+    // Nothing is left to do about a failed close(): the descriptor is released either way.
     if (!aborted_ && descriptor_ >= 0) LuSocketClose(descriptor_);
     descriptor_ = -1;
 }
@@ -65,10 +64,12 @@ void RySystemSocket::abort() {
     // connection by now.
     if (aborted_ || descriptor_ < 0) return;
     fy::diagnostic("Aborting socket\n");
+    // A failure to set the linger has been written; the connection is closed all the same.
     LuSocketAbort(descriptor_);
     aborted_ = true;
 }
 
+// Without TCP_NODELAY the connection still works, only later; the interface has no way to say so.
 void RySystemSocket::setNoDelay() { LuSocketSetNoDelay(descriptor_, true); }
 
 void RySystemSocket::setNonBlocking(bool on) {

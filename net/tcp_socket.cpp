@@ -2,104 +2,86 @@
 
 #include <fcntl.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include "net/network_address.h"
 #include "net/socket_functions.h"
-#include "toolkit/error_list.h"
 
 namespace {
-const char* reason() { return std::strerror(errno); }
+
+// The socket functions name the bare call; the listening socket words a failure the way the
+// host is told of it, keeping the system's reason.
+LuStatus reworded(const LuStatus& status, const char* what) {
+    return status ? status : LuStatus::failure(what, status.error());
+}
+
 }  // namespace
 
+// No one is left to tell of a failure to close at destruction.
 LuTcpSocket::~LuTcpSocket() { closeIfValid(); }
 
-bool LuTcpSocket::create() { return create(LuNetworkAddress()); }
+LuStatus LuTcpSocket::create() { return create(LuNetworkAddress()); }
 
-bool LuTcpSocket::create(const LuNetworkAddress& address) {
+LuStatus LuTcpSocket::create(const LuNetworkAddress& address) {
+    // Only a socket that is already invalid is ever re-created by the server core, so a
+    // failure to close here has no one waiting for it.
     closeIfValid();
     descriptor_ = address.isValid() ? LuSocketCreateFor(address) : LuSocketCreate();
     if (descriptor_ < 0) {
+        LuStatus failed = LuStatus::systemFailure("Error creating socket");
         descriptor_ = -1;
-        LuExceptionHandler::addError("Error creating socket: %s", reason());
-        return false;
+        return failed;
     }
+    // Without it a restarted server waits longer for its port, but the socket serves all the
+    // same; a bind that then fails says so.
     LuSocketSetReuseAddr(descriptor_, true);
-    return true;
+    return LuStatus();
 }
 
-bool LuTcpSocket::bind(uint16_t port) {
-    if (LuSocketBind(descriptor_, port) < 0) {
-        LuExceptionHandler::addError("Error binding socket: %s", reason());
-        return false;
-    }
-    return true;
+LuStatus LuTcpSocket::bind(uint16_t port) {
+    return reworded(LuSocketBind(descriptor_, port), "Error binding socket");
 }
 
-bool LuTcpSocket::bind(const LuNetworkAddress& address, uint16_t port) {
-    if (LuSocketBindTo(descriptor_, address, port) < 0) {
-        LuExceptionHandler::addError("Error binding socket: %s", reason());
-        return false;
-    }
-    return true;
+LuStatus LuTcpSocket::bind(const LuNetworkAddress& address, uint16_t port) {
+    return reworded(LuSocketBindTo(descriptor_, address, port), "Error binding socket");
 }
 
-bool LuTcpSocket::listen() {
-    if (!isValid()) LuExceptionHandler::addError("Could not listen on invalid socket");
-    if (LuSocketListen(descriptor_, backlog_) < 0) {
-        LuExceptionHandler::addError("Error listening on socket: %s", reason());
-        return false;
-    }
-    return true;
+// An invalid descriptor is not refused beforehand: listen() still runs, so that the failure
+// carries the system's reason like every other one.
+LuStatus LuTcpSocket::listen() {
+    return reworded(LuSocketListen(descriptor_, backlog_), "Error listening on socket");
 }
 
-bool LuTcpSocket::accept(int& descriptor) {
+LuStatus LuTcpSocket::accept(int& descriptor) {
     descriptor = LuSocketAccept(descriptor_);
-    if (descriptor < 0) {
-        descriptor = -1;
-        LuExceptionHandler::addError("Error accepting connection on socket: %s", reason());
-        return false;
-    }
-    return true;
+    if (descriptor >= 0) return LuStatus();
+    LuStatus failed = LuStatus::systemFailure("Error accepting connection on socket");
+    descriptor = -1;
+    return failed;
 }
 
-bool LuTcpSocket::close() {
-    int result = LuSocketClose(descriptor_);
+LuStatus LuTcpSocket::close() {
+    LuStatus closed = reworded(LuSocketClose(descriptor_), "Error closing socket");
     descriptor_ = -1;
-    if (result != 0) {
-        LuExceptionHandler::addError("Error closing socket: %s", reason());
-        return false;
-    }
-    return true;
+    return closed;
 }
 
-bool LuTcpSocket::closeIfValid() { return isValid() ? close() : true; }
+LuStatus LuTcpSocket::closeIfValid() { return isValid() ? close() : LuStatus(); }
 
-bool LuTcpSocket::setNonBlocking(bool on) {
+LuStatus LuTcpSocket::setNonBlocking(bool on) {
     int flags = ::fcntl(descriptor_, F_GETFL, 0);
-    if (flags < 0) {
-        LuExceptionHandler::addError("Error getting socket options: %s", reason());
-        return false;
-    }
+    if (flags < 0) return LuStatus::systemFailure("Error getting socket options");
     flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    if (::fcntl(descriptor_, F_SETFL, flags) < 0) {
-        LuExceptionHandler::addError("Error setting socket options: %s", reason());
-        return false;
-    }
-    return true;
+    if (::fcntl(descriptor_, F_SETFL, flags) < 0) return LuStatus::systemFailure("Error setting socket options");
+    return LuStatus();
 }
 
-bool LuTcpSocket::isNonBlocking() {
+LuStatus LuTcpSocket::isNonBlocking(bool& nonBlocking) const {
     int flags = ::fcntl(descriptor_, F_GETFL, 0);
-    if (flags < 0) {
-        LuExceptionHandler::addError("Error getting socket options: %s", reason());
-        return false;
-    }
-    return (flags & O_NONBLOCK) != 0;
+    if (flags < 0) return LuStatus::systemFailure("Error getting socket options");
+    nonBlocking = (flags & O_NONBLOCK) != 0;
+    return LuStatus();
 }
 
-void LuTcpSocket::setNoDelay(bool on) { LuSocketSetNoDelay(descriptor_, on); }
+LuStatus LuTcpSocket::setNoDelay(bool on) { return LuSocketSetNoDelay(descriptor_, on); }
 
 LuStr LuTcpSocket::peerName() const {
     char buffer[LuSocketAddressTextSize];

@@ -1,11 +1,13 @@
 #pragma once
-// The listening socket of the server core: a descriptor and a listen backlog. Failures are
-// pushed onto the process-wide error list, from which the core passes the newest to the host.
+// The listening socket of the server core: a descriptor and a listen backlog. Each fallible
+// operation returns its status, worded as the host is told of it ("Error binding socket: ..."),
+// so that the core can pass a failure on without any shared error state.
 #include <sys/socket.h>
 
 #include <cstdint>
 
 #include "toolkit/lu_str.h"
+#include "toolkit/status.h"
 
 class LuNetworkAddress;
 
@@ -20,22 +22,23 @@ public:
     // A new IPv4 stream socket with SO_REUSEADDR, so that a restarted server can bind its port
     // while connections of the previous run are in TIME_WAIT. A descriptor still held is
     // closed first.
-    bool create();
+    [[nodiscard]] LuStatus create();
     // The same for the family of the address the socket is to be bound to; an IPv6 socket
     // takes IPv4 peers too.
-    bool create(const LuNetworkAddress& address);
+    [[nodiscard]] LuStatus create(const LuNetworkAddress& address);
     // Binds to every local address.
-    bool bind(uint16_t port);
-    bool bind(const LuNetworkAddress& address, uint16_t port);
-    bool listen();
+    [[nodiscard]] LuStatus bind(uint16_t port);
+    [[nodiscard]] LuStatus bind(const LuNetworkAddress& address, uint16_t port);
+    [[nodiscard]] LuStatus listen();
     // Stores the accepted descriptor, or -1 on failure.
-    bool accept(int& descriptor);
+    [[nodiscard]] LuStatus accept(int& descriptor);
     // The descriptor is -1 afterwards whatever close() said.
-    bool close();
-    bool closeIfValid();
-    bool setNonBlocking(bool on);
-    bool isNonBlocking();
-    void setNoDelay(bool on);
+    LuStatus close();
+    LuStatus closeIfValid();
+    [[nodiscard]] LuStatus setNonBlocking(bool on);
+    // Whether O_NONBLOCK is set; left unchanged on failure.
+    [[nodiscard]] LuStatus isNonBlocking(bool& nonBlocking) const;
+    LuStatus setNoDelay(bool on);
     // Dotted IPv4 or IPv6 text; the null string on failure.
     LuStr peerName() const;
     LuStr localName() const;

@@ -2,26 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "net/network_address.h"
 #include "net/test_sockets.h"
-#include "toolkit/error_list.h"
-
-namespace {
-
-LuStr newestError() {
-    const LuErrorEntry* entry = LuExceptionHandler::processWide().newest();
-    return entry ? entry->message() : LuStr();
-}
-
-class TcpSocketTest : public ::testing::Test {
-protected:
-    void SetUp() override { LuExceptionHandler::processWide().clear(); }
-    void TearDown() override { LuExceptionHandler::processWide().clear(); }
-};
-
-}  // namespace
+#include "toolkit/diagnostics.h"
 
 // A restarted server must get its port back while the previous run's connections linger.
-TEST_F(TcpSocketTest, RebindsAPortInTimeWait) {
+TEST(TcpSocketTest, RebindsAPortInTimeWait) {
     uint16_t port = 0;
     {
         LuTcpSocket listener;
@@ -42,39 +28,60 @@ TEST_F(TcpSocketTest, RebindsAPortInTimeWait) {
     }
     // Without SO_REUSEADDR the port is still taken: the case is real.
     int plain = ::socket(AF_INET, SOCK_STREAM, 0);
-    EXPECT_EQ(LuSocketBind(plain, port), -1);
+    LuStatus plainBind = LuSocketBind(plain, port);
+    EXPECT_FALSE(plainBind.ok());
+    EXPECT_EQ(plainBind.error(), EADDRINUSE);
     ::close(plain);
 
     LuTcpSocket again;
-    EXPECT_TRUE(again.create());
-    EXPECT_TRUE(again.bind(port));
-    EXPECT_TRUE(again.listen());
-    EXPECT_TRUE(LuExceptionHandler::processWide().isEmpty());
+    LuStatus created = again.create(), bound = again.bind(port), listening = again.listen();
+    EXPECT_TRUE(created.ok()) << created.message();
+    EXPECT_TRUE(bound.ok()) << bound.message();
+    EXPECT_TRUE(listening.ok()) << listening.message();
 }
 
-TEST_F(TcpSocketTest, FailuresGoToTheErrorListWithTheirReasons) {
+// Each failure is worded as the host is told of it, with the system's reason, and none of them
+// writes anything to standard error.
+TEST(TcpSocketTest, FailuresComeBackWithTheirReasons) {
+    fy::DiagnosticCapture diagnostics;
     LuTcpSocket first, second;
     ASSERT_TRUE(first.create() && first.bind(0) && first.listen());
     ASSERT_TRUE(second.create());
-    EXPECT_FALSE(second.bind(LuSocketGetSockPort(first.descriptor())));
-    EXPECT_EQ(newestError(), "Error binding socket: Address already in use");
+    LuStatus busy = second.bind(LuSocketGetSockPort(first.descriptor()));
+    EXPECT_FALSE(busy.ok());
+    EXPECT_EQ(busy.message(), "Error binding socket: Address already in use");
+    LuNetworkAddress loopback;
+    ASSERT_TRUE(LuNetworkAddress::parse("127.0.0.1", loopback));
+    EXPECT_EQ(second.bind(loopback, LuSocketGetSockPort(first.descriptor())).message(),
+              "Error binding socket: Address already in use");
 
     int accepted = 7;
-    EXPECT_FALSE(second.accept(accepted));
+    EXPECT_EQ(second.accept(accepted).message(), "Error accepting connection on socket: Invalid argument");
     EXPECT_EQ(accepted, -1);
-    EXPECT_EQ(newestError(), "Error accepting connection on socket: Invalid argument");
 
     LuTcpSocket invalid;
-    EXPECT_FALSE(invalid.listen());
-    const LuErrorEntry* newest = LuExceptionHandler::processWide().newest();
-    ASSERT_TRUE(newest && newest->next());
-    EXPECT_EQ(newest->message(), "Error listening on socket: Bad file descriptor");
-    EXPECT_EQ(newest->next()->message(), "Could not listen on invalid socket");
-
-    EXPECT_FALSE(invalid.setNonBlocking(true));
-    EXPECT_EQ(newestError(), "Error getting socket options: Bad file descriptor");
+    EXPECT_EQ(invalid.listen().message(), "Error listening on socket: Bad file descriptor");
+    EXPECT_EQ(invalid.setNonBlocking(true).message(), "Error getting socket options: Bad file descriptor");
+    bool nonBlocking = true;
+    EXPECT_EQ(invalid.isNonBlocking(nonBlocking).message(), "Error getting socket options: Bad file descriptor");
+    EXPECT_TRUE(nonBlocking);  // a failure is not an answer
     EXPECT_EQ(first.localName(), "0.0.0.0");
-    EXPECT_FALSE(invalid.close());
-    EXPECT_EQ(newestError(), "Error closing socket: Bad file descriptor");
+    EXPECT_EQ(invalid.close().message(), "Error closing socket: Bad file descriptor");
+    EXPECT_FALSE(invalid.isValid());
+    EXPECT_TRUE(invalid.closeIfValid().ok());
     EXPECT_TRUE(invalid.peerName().isNull());
+    EXPECT_EQ(diagnostics.text(), "");
+}
+
+TEST(TcpSocketTest, NonBlockingModeIsSetAndReadBack) {
+    LuTcpSocket listener;
+    ASSERT_TRUE(listener.create());
+    bool nonBlocking = true;
+    ASSERT_TRUE(listener.isNonBlocking(nonBlocking));
+    EXPECT_FALSE(nonBlocking);
+    ASSERT_TRUE(listener.setNonBlocking(true));
+    ASSERT_TRUE(listener.isNonBlocking(nonBlocking));
+    EXPECT_TRUE(nonBlocking);
+    EXPECT_TRUE(listener.close().ok());
+    EXPECT_EQ(listener.descriptor(), -1);
 }

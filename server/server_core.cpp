@@ -1,14 +1,14 @@
 #include "server/server_core.h"
 
 #include <cerrno>
-#include <cstring>
+#include <cstdio>
 
 #include "net/network_address.h"
 #include "server/glob_frame.h"
 #include "server/host_adapters.h"
 #include "sessions/access_policy.h"
 #include "sessions/multi_client_handler.h"
-#include "toolkit/error_list.h"
+#include "toolkit/status.h"
 
 namespace store {
 
@@ -37,45 +37,56 @@ ServerCore::~ServerCore() {
 
 // ---- listening
 
+namespace {
+
+// Formatted the way host texts of the listening path always were: the address up to a NUL,
+// the whole text cut to 1023 characters.
+std::string invalidAddressText(const std::string& address) {
+    char text[1024];
+    std::snprintf(text, sizeof text, "Error binding socket: invalid listen address \"%s\"", address.c_str());
+    return text;
+}
+
+// Creates, binds and listens; a failure is worded as the host is told of it.
+LuStatus openListener(LuTcpSocket& listener, const std::string& listenAddress, int listenPort) {
+    // Numeric only: a name would need a lookup, which may block the host's thread.
+    LuNetworkAddress address;
+    if (!LuNetworkAddress::parse(listenAddress, address))
+        return LuStatus::failure(invalidAddressText(listenAddress), 0);
+    if (LuStatus created = listener.create(address); !created) return created;
+    // Cut to 16 bits the port would silently become another one.
+    if (listenPort < 0 || listenPort > 65535) return LuStatus::failure("Error binding socket", EINVAL);
+    if (LuStatus bound = listener.bind(address, static_cast<uint16_t>(listenPort)); !bound) return bound;
+    return listener.listen();
+}
+
+}  // namespace
+
 bool ServerCore::startListening() {
     if (isListening()) {
         host.reportWarning("Already listening.");
         return true;
     }
-    LuExceptionHandler& errors = LuExceptionHandler::processWide();
-    errors.clear();
-    // Numeric only: a name would need a lookup, which may block the host's thread.
-    LuNetworkAddress address;
-    if (!LuNetworkAddress::parse(listenAddress, address)) {
-        LuExceptionHandler::addError("Error binding socket: invalid listen address \"%s\"", listenAddress.c_str());
-        return failListening();
+    LuStatus opened = openListener(listener, listenAddress, listenPort);
+    if (!opened) {
+        failListening();
+        host.reportError(opened.message());
+        return false;
     }
-    if (!listener.create(address)) return failListening();
-    if (listenPort < 0 || listenPort > 65535) {
-        // Cut to 16 bits the port would silently become another one.
-        LuExceptionHandler::addError("Error binding socket: %s", std::strerror(EINVAL));
-        return failListening();
-    }
-    listener.bind(address, static_cast<uint16_t>(listenPort));
-    if (errors.hasError()) return failListening();
-    listener.listen();
-    if (errors.hasError()) return failListening();
     // Accepting happens only after the poll found a connection waiting, but one reset in
     // between must not leave the host blocked in accept(). Without the flag the readiness
     // test alone still guards, so a failure here is no reason to give up the listener.
-    listener.setNonBlocking(true);
-    errors.clear();
+    (void)listener.setNonBlocking(true);
     clientHandler->addListeningSocket(listener.descriptor());
     return true;
 }
 
-// The socket of a failed attempt is closed, so that the next startListening() tries afresh
-// instead of taking the half-made socket for a listening one.
+// The socket of a failed attempt is closed before the host hears of the failure, so that the
+// next startListening(), even one from the host's error callback, tries afresh instead of
+// taking the half-made socket for a listening one.
 bool ServerCore::failListening() {
-    const LuErrorEntry* newest = LuExceptionHandler::processWide().newest();
-    std::string message = newest ? newest->message().str() : std::string();
+    // The failure that ended the attempt is the one the host hears of, not this one.
     listener.closeIfValid();
-    host.reportError(message);
     return false;
 }
 
@@ -85,6 +96,8 @@ void ServerCore::stopListening() {
         return;
     }
     clientHandler->clearListeningSockets();
+    // The descriptor is released whatever close() says, and nothing of a failure to close a
+    // listener would be the host's to act on.
     listener.close();
 }
 

@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -115,6 +117,20 @@ TEST_F(Access, AnAddressThatCannotBeParsedOrBoundFailsStartListeningAndTheNextOn
     }
     EXPECT_TRUE(listen("127.0.0.1"));
     auto client = admitted("127.0.0.1");
+}
+
+TEST_F(Access, ListenAddressFailuresReachTheHostInTheirEstablishedWords) {
+    EXPECT_FALSE(listen("localhost"));
+    EXPECT_FALSE(listen("192.0.2.1"));
+    // Host texts of the listening path are cut to 1023 characters, the address to its first NUL.
+    EXPECT_FALSE(listen(std::string(2000, 'x')));
+    EXPECT_FALSE(listen(std::string("bad") + '\0' + "127.0.0.1"));
+    ASSERT_EQ(host.errors.size(), 4u);
+    EXPECT_EQ(host.errors[0], "Error binding socket: invalid listen address \"localhost\"");
+    EXPECT_EQ(host.errors[1], std::string("Error binding socket: ") + std::strerror(EADDRNOTAVAIL));
+    EXPECT_EQ(host.errors[2], "Error binding socket: invalid listen address \"" + std::string(1023 - 46, 'x'));
+    EXPECT_EQ(host.errors[3], "Error binding socket: invalid listen address \"bad\"");
+    EXPECT_THAT(host.warnings, ::testing::IsEmpty());
 }
 
 TEST_F(Access, AnIpv6ListenerServesIpv6ClientsAndNamesThemInIpv6Form) {
