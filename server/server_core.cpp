@@ -68,11 +68,7 @@ bool ServerCore::startListening() {
         return true;
     }
     LuStatus opened = openListener(listener, listenAddress, listenPort);
-    if (!opened) {
-        failListening();
-        host.reportError(opened.message());
-        return false;
-    }
+    if (!opened) return failListening(opened);
     // Accepting happens only after the poll found a connection waiting, but one reset in
     // between must not leave the host blocked in accept(). Without the flag the readiness
     // test alone still guards, so a failure here is no reason to give up the listener.
@@ -84,9 +80,10 @@ bool ServerCore::startListening() {
 // The socket of a failed attempt is closed before the host hears of the failure, so that the
 // next startListening(), even one from the host's error callback, tries afresh instead of
 // taking the half-made socket for a listening one.
-bool ServerCore::failListening() {
-    // The failure that ended the attempt is the one the host hears of, not this one.
-    listener.closeIfValid();
+bool ServerCore::failListening(const LuStatus& failure) {
+    // The failure that ended the attempt is the one the host hears of, not a failed close.
+    (void)listener.closeIfValid();
+    host.reportError(failure.message());
     return false;
 }
 

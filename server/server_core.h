@@ -13,6 +13,7 @@
 #include "toolkit/lu_array.h"
 #include "toolkit/lu_str.h"
 
+class LuStatus;
 class RyStoreMultiClientHandler;
 class SessionModeTable;
 
@@ -77,7 +78,7 @@ public:
     void broadcastRectangularMasks();
 
 private:
-    bool failListening();
+    bool failListening(const LuStatus& failure);
     // The host's current frame to the realtime sessions, when one is due; false when none was.
     bool deliverFrame();
 
