@@ -47,9 +47,9 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 
 // ---- the host: a finished recording of `fields` fields, the same pictures for every field ------
 
-class BenchHost final : public bench::QuietHost {
+class BenchHost final : public hostbase::NeutralHost {
 public:
-    explicit BenchHost(int fields) : QuietHost(cameras), fields(fields), pixels(cameras) {
+    explicit BenchHost(int fields) : NeutralHost(cameras), fields(fields), pixels(cameras) {
         for (int c = 0; c < cameras; ++c) {
             pixels[size_t(c)].resize(size_t(width) * height);
             for (size_t i = 0; i < pixels[size_t(c)].size(); ++i) pixels[size_t(c)][i] = uint8_t(i * 31 + size_t(c));

@@ -95,9 +95,9 @@ double decoderCentroidsPerSecond(bool compact) {
 
 // ---- 2. a client at 500 frames/s
 
-class BenchHost final : public bench::QuietHost {
+class BenchHost final : public hostbase::NeutralHost {
 public:
-    BenchHost() : QuietHost(cameras), frame(bench::scatteredFrame(cameras, centroidsPerCamera)) {}
+    BenchHost() : NeutralHost(cameras), frame(bench::scatteredFrame(cameras, centroidsPerCamera)) {}
     bool frameAvailable() override { return due; }
     const Frame* currentFrame() override {
         due = false;

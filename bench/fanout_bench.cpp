@@ -108,9 +108,9 @@ private:
 
 // A host with eight 640 x 480 cameras whose frame always holds the same 200 centroids per
 // camera; only the timecode (the sequence number) changes.
-class BenchHost final : public bench::QuietHost {
+class BenchHost final : public hostbase::NeutralHost {
 public:
-    BenchHost() : QuietHost(cameras), frame(bench::scatteredFrame(cameras, centroidsPerCamera)) {}
+    BenchHost() : NeutralHost(cameras), frame(bench::scatteredFrame(cameras, centroidsPerCamera)) {}
 
     Stamps stamps;
     const Reader* reader = nullptr;

@@ -97,9 +97,9 @@ private:
 
 // One camera whose image always holds the same pixels and segments; only the timecode (the
 // sequence number) changes.
-class BenchHost final : public bench::QuietHost {
+class BenchHost final : public hostbase::NeutralHost {
 public:
-    BenchHost() : QuietHost(1), pixels(size_t(width) * height) {
+    BenchHost() : NeutralHost(1), pixels(size_t(width) * height) {
         for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 7);
         for (int i = 0; i < segmentsPerImage; ++i)
             segments.push_back({{static_cast<unsigned>(i % height), static_cast<unsigned>(i % 600),

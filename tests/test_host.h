@@ -2,8 +2,11 @@
 // A scripted camera host for end-to-end tests: every callback is recorded with its arguments,
 // and every answer comes from a public field the test sets before (or between) polls. Built with
 // FRAMEYARD_TEST_REALTIME_ONLY it is a host of the realtime-only library, with its 18 callbacks,
-// so that the tests of what both libraries share run against both.
+// so that the tests of what both libraries share run against both. It answers every callback
+// itself, to record it; one added to the public class later is answered, unrecorded, by the
+// neutral base until a test needs it here.
 #include "tests/server_under_test.h"
+#include "tools/host_base/neutral_host.h"
 
 #include <deque>
 #include <functional>
@@ -11,7 +14,7 @@
 #include <string>
 #include <vector>
 
-class TestHost final : public store::Server {
+class TestHost final : public hostbase::NeutralHost {
 public:
     // Two 640 x 480 cameras "left" and "right", thresholds 10 and 20, no settings, no masks,
     // pixel aspect ratio 1, no frames, no images, no acquisitions.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace simhost {
 namespace {
@@ -30,7 +29,8 @@ bool sameRectangle(const store::Server::RectangularMask& a, const store::Server:
 
 }  // namespace
 
-SimHost::SimHost(std::unique_ptr<FrameSource> frameSource) : source(std::move(frameSource)) {
+SimHost::SimHost(std::unique_ptr<FrameSource> frameSource)
+    : NeutralHost(0, "frameyard-simhost: "), source(std::move(frameSource)) {
     for (const CameraSetup& setup : source->cameras()) {
         Camera cam;
         cam.name = setup.name;
@@ -83,11 +83,7 @@ std::vector<Blob> SimHost::visibleBlobs(int camera, uint64_t frameNumber) const 
 
 void SimHost::reportError(const std::string& message) {
     ++errors;
-    std::fprintf(stderr, "frameyard-simhost: error: %s\n", message.c_str());
-}
-
-void SimHost::reportWarning(const std::string& message) {
-    std::fprintf(stderr, "frameyard-simhost: warning: %s\n", message.c_str());
+    NeutralHost::reportError(message);
 }
 
 int SimHost::cameraCount() { return static_cast<int>(cams.size()); }
@@ -118,8 +114,6 @@ bool SimHost::changeCameraSetting(int camera, const std::string& name, float val
     if (!(applied == value)) cam.announcePending = true;
     return true;
 }
-
-float SimHost::cameraPixelAspectRatio(int) { return 1.0f; }
 
 std::vector<store::Server::CircularMask> SimHost::cameraCircularMasks(int camera) {
     return validCamera(camera) ? cams[static_cast<size_t>(camera)].circular : std::vector<CircularMask>{};
@@ -155,8 +149,6 @@ std::string SimHost::cameraName(int camera) { return validCamera(camera) ? cams[
 int SimHost::cameraImageWidth(int camera) { return validCamera(camera) ? cams[static_cast<size_t>(camera)].width : 0; }
 
 int SimHost::cameraImageHeight(int camera) { return validCamera(camera) ? cams[static_cast<size_t>(camera)].height : 0; }
-
-void SimHost::realtimeStarting() {}
 
 bool SimHost::frameAvailable() {
     due = realtime ? source->frameDue(Clock::now(), lastServed) : std::nullopt;

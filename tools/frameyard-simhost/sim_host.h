@@ -11,10 +11,11 @@
 
 #include "frameyard/server.h"
 #include "tools/frameyard-simhost/frame_source.h"
+#include "tools/host_base/neutral_host.h"
 
 namespace simhost {
 
-class SimHost : public store::Server {
+class SimHost : public hostbase::NeutralHost {
 public:
     explicit SimHost(std::unique_ptr<FrameSource> source);
 
@@ -29,15 +30,14 @@ public:
     uint64_t imagesServed() const { return images; }
     int errorCount() const { return errors; }
 
-    // Host callbacks.
+    // Host callbacks; the neutral base answers the rest (warnings, the pixel aspect ratio 1,
+    // realtimeStarting()).
     void reportError(const std::string& message) override;
-    void reportWarning(const std::string& message) override;
     int cameraCount() override;
     int cameraThreshold(int camera) override;
     bool setCameraThreshold(int camera, int threshold) override;
     std::vector<NumberSetting> cameraNumberSettings(int camera) override;
     bool changeCameraSetting(int camera, const std::string& name, float value) override;
-    float cameraPixelAspectRatio(int camera) override;
     std::vector<CircularMask> cameraCircularMasks(int camera) override;
     void setCameraCircularMasks(int camera, const std::vector<CircularMask>& masks) override;
     bool cameraSupportsRectangularMasks(int camera) override;
@@ -47,7 +47,6 @@ public:
     std::string cameraName(int camera) override;
     int cameraImageWidth(int camera) override;
     int cameraImageHeight(int camera) override;
-    void realtimeStarting() override;
     bool frameAvailable() override;
     const Frame* currentFrame() override;
     void startRealtime() override;
