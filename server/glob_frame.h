@@ -21,9 +21,10 @@ public:
     GlobFrame() = default;
     // Replaces the frame's lists with a host frame (anything with `centroids`, one list of
     // points with x and y in image pixels per camera); the lists' storage is reused from one
-    // frame to the next. The host is asked for the image size of every camera with centroids.
-    template <class HostFrame>
-    void copyFrom(HostInterface& host, const HostFrame& frame);
+    // frame to the next. The host (anything with the image size callbacks) is asked for the
+    // image size of every camera with centroids.
+    template <class Host, class HostFrame>
+    void copyFrom(Host& host, const HostFrame& frame);
 
     int globListCount() const override { return static_cast<int>(lists.size()); }
     void visitGlobList(int camera, RyStoreProtocol::GlobListVisitor& visitor) const override;
@@ -57,8 +58,8 @@ private:
     const LuDArray<LuDArray<RyCircularMask>>& table;
 };
 
-template <class HostFrame>
-void GlobFrame::copyFrom(HostInterface& host, const HostFrame& frame) {
+template <class Host, class HostFrame>
+void GlobFrame::copyFrom(Host& host, const HostFrame& frame) {
     lists.resize(frame.centroids.size());
     for (size_t camera = 0; camera < lists.size(); ++camera) {
         const auto& from = frame.centroids[camera];

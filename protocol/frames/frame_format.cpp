@@ -58,8 +58,9 @@ bool insideAnyMask(const GlobRecord& glob, const LuDArray<RyCircularMask>& masks
     return false;
 }
 
+// Always inlined: a call per centroid would cost more than the stores it makes.
 template <bool compact>
-uint8_t* storeCentroid(uint8_t* at, const GlobRecord& glob) {
+[[gnu::always_inline]] inline uint8_t* storeCentroid(uint8_t* at, const GlobRecord& glob) {
     if (compact) return storeU16(storeU16(at, fixedPoint(glob.x)), fixedPoint(glob.y));
     return storeU16(storeF32(storeF32(at, glob.x), glob.y), glob.flags);
 }
