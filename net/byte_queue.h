@@ -5,15 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/byte_piece.h"
+
 class LuByteQueue {
 public:
     static constexpr size_t blockSize = 65536;
 
     // The bytes that follow the first queued byte contiguously.
-    struct Chunk {
-        const uint8_t* data;
-        size_t length;
-    };
+    using Chunk = LuBytePiece;
 
     LuByteQueue() = default;
     ~LuByteQueue();
@@ -32,6 +31,26 @@ public:
     size_t read(void* buffer, size_t n);
     // How many blocks are allocated (for tests and accounting).
     size_t blockCount() const;
+
+private:
+    struct Block;
+
+public:
+    // Walks the queued bytes from the front, block by block, without consuming them; any
+    // change to the queue ends the walk.
+    class Reader {
+    public:
+        explicit Reader(const LuByteQueue& queue)
+            : queue_(queue), block_(queue.first_), offset_(queue.readOffset_), left_(queue.size_) {}
+        // The next bytes that lie contiguously, at most maxLength; {nullptr, 0} past the end.
+        Chunk next(size_t maxLength);
+
+    private:
+        const LuByteQueue& queue_;
+        const Block* block_;
+        size_t offset_;
+        uint64_t left_;
+    };
 
 private:
     struct Block {
