@@ -30,7 +30,7 @@ public:
     // Through the writer: length, or -1 once the client is cut off or the connection failed.
     int write(const void* buffer, size_t length) override;
     // As write(), keeping a reference to the shared bytes instead of a copy while they wait.
-    int writeShared(const LuSharedBytes& bytes);
+    int writeShared(const LuSharedBytes& bytes) override;
     void close() override { inner_.close(); }
     // The writer aborts the inner socket itself; protocols do not.
     void abort() override {}

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/byte_piece.h"
+
 class LuNetworkAddress;
 
 // Length of the buffer the address-text functions write into (the longest IPv6 text and a NUL).
@@ -50,6 +52,12 @@ int LuSocketIsNonBlocking(int descriptor);
 int LuSocketSend(int descriptor, const void* buffer, size_t length);
 // As LuSocketSend, but a failure is not reported: the reason is left in *error.
 int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, int* error);
+// One gathered send (sendmsg()) of the pieces in order, with LuSocketSend's results and its
+// failure line; it never waits, even on a blocking descriptor. At most LuSocketMaxPiecesPerSend
+// pieces and INT_MAX bytes go in one call.
+int LuSocketSendPieces(int descriptor, const LuBytePiece* pieces, size_t count);
+int LuSocketSendPiecesQuietly(int descriptor, const LuBytePiece* pieces, size_t count, int* error);
+constexpr size_t LuSocketMaxPiecesPerSend = 64;
 // One recv(): the count when > 0; 0 when nothing has arrived (or length is 0); -1 when the
 // peer closed (no message) or after "recv: <reason>" on a failure.
 int LuSocketRecv(int descriptor, void* buffer, size_t length);
