@@ -187,6 +187,20 @@ bool writeAll(RySocketInterface& socket, const void* data, size_t length) {
     return true;
 }
 
+namespace {
+
+// writeAll() through the socket's shared write: a socket that queues holds what it cannot send
+// at once by reference; one that does not is written to until it has taken every byte.
+bool writeAllShared(RySocketInterface& socket, const LuSharedBytes& bytes) {
+    if (bytes.size() == 0) return true;
+    int written = socket.writeShared(bytes);
+    if (written <= 0) return false;
+    size_t taken = static_cast<size_t>(written) < bytes.size() ? static_cast<size_t>(written) : bytes.size();
+    return writeAll(socket, bytes.data() + taken, bytes.size() - taken);
+}
+
+}  // namespace
+
 std::vector<uint8_t> realtimeMessageBytes(const LuStr& text) { return messageBytes(text, false); }
 
 std::vector<uint8_t> liveFeatMessageBytes(const LuStr& text) { return messageBytes(text, true); }
@@ -243,10 +257,10 @@ uint8_t* SegmentListInterface::storeSegments(uint8_t* out, int count) const {
     return out;
 }
 
-const std::vector<uint8_t>& LiveFeatFrameEncoder::form(bool withImage) {
+const LuSharedBytes& LiveFeatFrameEncoder::form(bool withImage) {
     int index = withImage ? 1 : 0;
     if (!encoded_[index]) {
-        forms_[index] = encodeLiveFeatFrame(timecode_, withImage ? image_ : nullptr, segments_);
+        forms_[index] = LuSharedBytes(encodeLiveFeatFrame(timecode_, withImage ? image_ : nullptr, segments_));
         encoded_[index] = true;
     }
     return forms_[index];
@@ -260,10 +274,9 @@ LiveFeatSendResult LiveFeatFrameEncoder::sendTo(RySocketInterface& socket, LiveF
     // unacknowledged: that is the client's flow control.
     if (wantImages && (image_ == nullptr || client.unacknowledgedImages() > 1)) return result;
     bool withImage = wantImages && liveFeatImageFits(*image_);
-    const std::vector<uint8_t>& bytes = form(withImage);
     // One write for the whole frame: a socket that fails it fails everything from the header
     // on, and only that is reported, as a failed segment count.
-    if (!writeAll(socket, bytes.data(), bytes.size())) {
+    if (!writeAllShared(socket, form(withImage))) {
         fy::diagnostic("Failed to send segment count\n");
         result.ok = false;
         return result;

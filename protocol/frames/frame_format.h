@@ -114,7 +114,8 @@ bool liveFeatImageFits(const ImageView& image);
 
 // One host image as every live-feature client receives it. The two forms a client can get
 // (with the picture, without it) are each encoded once, when first needed, and written whole
-// to each client: the picture is copied once per form, not once per client.
+// to each client: the picture is copied once per form, not once per client, and a client that
+// cannot take its form at once holds the rest by reference.
 class LiveFeatFrameEncoder {
 public:
     // Nothing is owned; a null timecode or image means none.
@@ -132,12 +133,13 @@ public:
     int encodedForms() const { return (encoded_[0] ? 1 : 0) + (encoded_[1] ? 1 : 0); }
 
 private:
-    const std::vector<uint8_t>& form(bool withImage);
+    const LuSharedBytes& form(bool withImage);
 
     const Timecode* timecode_;
     const ImageView* image_;
     const SegmentListInterface& segments_;
-    std::vector<uint8_t> forms_[2];
+    // Shared, so that a client's socket keeps what it cannot send at once by reference.
+    LuSharedBytes forms_[2];
     bool encoded_[2] = {false, false};
 };
 
