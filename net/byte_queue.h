@@ -32,25 +32,9 @@ public:
     // How many blocks are allocated (for tests and accounting).
     size_t blockCount() const;
 
-private:
-    struct Block;
-
-public:
     // Walks the queued bytes from the front, block by block, without consuming them; any
     // change to the queue ends the walk.
-    class Reader {
-    public:
-        explicit Reader(const LuByteQueue& queue)
-            : queue_(queue), block_(queue.first_), offset_(queue.readOffset_), left_(queue.size_) {}
-        // The next bytes that lie contiguously, at most maxLength; {nullptr, 0} past the end.
-        Chunk next(size_t maxLength);
-
-    private:
-        const LuByteQueue& queue_;
-        const Block* block_;
-        size_t offset_;
-        uint64_t left_;
-    };
+    class Reader;
 
 private:
     struct Block {
@@ -65,4 +49,18 @@ private:
     uint32_t readOffset_ = 0;
     uint32_t writeOffset_ = 0;
     uint64_t size_ = 0;
+};
+
+class LuByteQueue::Reader {
+public:
+    explicit Reader(const LuByteQueue& queue)
+        : queue_(queue), block_(queue.first_), offset_(queue.readOffset_), left_(queue.size_) {}
+    // The next bytes that lie contiguously, at most maxLength; {nullptr, 0} past the end.
+    Chunk next(size_t maxLength);
+
+private:
+    const LuByteQueue& queue_;
+    const Block* block_;
+    size_t offset_;
+    uint64_t left_;
 };

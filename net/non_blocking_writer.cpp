@@ -32,10 +32,11 @@ int LuNonBlockingWriter::flush() {
 }
 
 template <typename EnqueueFrom>
-int LuNonBlockingWriter::send(const uint8_t* data, size_t length, EnqueueFrom enqueueFrom) {
-    if (length > INT_MAX) return -1;
+int LuNonBlockingWriter::send(const LuBytePiece* fresh, size_t freshCount, EnqueueFrom enqueueFrom) {
+    size_t length = totalLength(fresh, freshCount);
+    if (length > INT_MAX || freshCount > maxLentPieces) return -1;
     LuBytePiece pieces[maxPieces];
-    size_t count = queue_.gather(pieces, maxPieces - 1, INT_MAX - length);
+    size_t count = queue_.gather(pieces, maxPieces - maxLentPieces, INT_MAX - length);
     size_t queued = totalLength(pieces, count);
     if (queued < queue_.getSize()) {
         if (flush() < 0) return -1;
@@ -43,7 +44,8 @@ int LuNonBlockingWriter::send(const uint8_t* data, size_t length, EnqueueFrom en
         if (!queue_.isEmpty()) return enqueueFrom(size_t{0}) ? static_cast<int>(length) : -1;
         count = queued = 0;
     }
-    if (length > 0) pieces[count++] = {data, length};
+    for (size_t i = 0; i < freshCount; ++i)
+        if (fresh[i].length > 0) pieces[count++] = fresh[i];
     if (count == 0) return 0;
     int sent = writeSome(pieces, count);
     if (sent < 0) return -1;
@@ -56,7 +58,8 @@ int LuNonBlockingWriter::send(const uint8_t* data, size_t length, EnqueueFrom en
 
 int LuNonBlockingWriter::write(const void* data, size_t length) {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    return send(bytes, length, [&](size_t from) {
+    LuBytePiece piece{bytes, length};
+    return send(&piece, 1, [&](size_t from) {
         if (!admit(length - from)) return false;
         queue_.append(bytes + from, length - from);
         return true;
@@ -64,9 +67,21 @@ int LuNonBlockingWriter::write(const void* data, size_t length) {
 }
 
 int LuNonBlockingWriter::writeShared(const LuSharedBytes& bytes) {
-    return send(bytes.data(), bytes.size(), [&](size_t from) {
+    LuBytePiece piece{bytes.data(), bytes.size()};
+    return send(&piece, 1, [&](size_t from) {
         if (!admit(bytes.size() - from)) return false;
         queue_.appendShared(bytes, from);
+        return true;
+    });
+}
+
+int LuNonBlockingWriter::writeLent(const LuBytePiece* pieces, size_t count, LuSharedBytesSource& source) {
+    size_t length = totalLength(pieces, count);
+    return send(pieces, count, [&](size_t from) {
+        if (!admit(length - from)) return false;
+        const LuSharedBytes& kept = source.bytes();
+        if (kept.size() != length) return false;  // not the bytes lent: nothing sane to queue
+        queue_.appendShared(kept, from);
         return true;
     });
 }

@@ -26,6 +26,11 @@ public:
     // As write(), but what the destination does not take at once is queued by reference to
     // the shared bytes, not copied; its size counts against the queue limit all the same.
     int writeShared(const LuSharedBytes& bytes);
+    // As writeShared(), for bytes lent in pieces (at most maxLentPieces) for this call only:
+    // when the destination does not take them all, the rest waits by reference in
+    // source.bytes(), which is asked for them only then.
+    int writeLent(const LuBytePiece* pieces, size_t count, LuSharedBytesSource& source);
+    static constexpr size_t maxLentPieces = 4;
     uint64_t pendingBytes() const { return queue_.getSize(); }
     const LuOutputQueue& queue() const { return queue_; }
 
@@ -43,10 +48,10 @@ private:
     // The most pieces one gathered write hands over: a backlog of more goes by flush() first.
     static constexpr size_t maxPieces = 64;
 
-    // Sends what is queued together with the new bytes; whatever is left of the new bytes from
-    // some offset on goes to enqueueFrom(offset).
+    // Sends what is queued together with the new bytes (at most maxLentPieces pieces); whatever
+    // is left of the new bytes from some offset on goes to enqueueFrom(offset).
     template <typename EnqueueFrom>
-    int send(const uint8_t* data, size_t length, EnqueueFrom enqueueFrom);
+    int send(const LuBytePiece* fresh, size_t freshCount, EnqueueFrom enqueueFrom);
     // False (after queueOverflow()) when the queue would outgrow its limit.
     bool admit(size_t length);
 

@@ -308,3 +308,66 @@ TEST(WriterOrder, MixedWritesLeaveInOrderThroughASocketWithoutOne) {
     FakeSocket socket;
     checkOrderAcrossMixedWrites(socket);
 }
+
+namespace {
+
+// Lends the bytes of `text` and makes them shared only when asked, counting the requests.
+class CountingSource : public LuSharedBytesSource {
+public:
+    explicit CountingSource(std::string text) : text_(std::move(text)) {}
+    const LuSharedBytes& bytes() override {
+        ++requests;
+        if (kept_.size() == 0) kept_ = sharedText(text_);
+        return kept_;
+    }
+    int requests = 0;
+
+private:
+    std::string text_;
+    LuSharedBytes kept_;
+};
+
+LuBytePiece lent(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+
+}  // namespace
+
+// Lent pieces the socket takes whole are never copied; the rest of pieces it cuts short waits in
+// the source's shared bytes, so the lender may reuse its buffers at once.
+TEST_F(GatheringWriterTest, LentPiecesAreKeptOnlyWhenTheSocketLeavesSome) {
+    std::string head = bytes(10, 'h'), body = bytes(500, 'b'), tail = bytes(40, 't');
+    CountingSource whole(head + body + tail);
+    LuBytePiece pieces[] = {lent(head), lent(body), lent(tail)};
+    EXPECT_EQ(writer.writeLent(pieces, 3, whole), 550);
+    EXPECT_EQ(whole.requests, 0);
+    EXPECT_EQ(socket.taken, head + body + tail);
+
+    socket.taken.clear();
+    socket.room = 100;
+    EXPECT_EQ(writer.writeLent(pieces, 3, whole), 550);
+    EXPECT_EQ(whole.requests, 1);
+    EXPECT_EQ(socket.gatheredCalls.back(), 3u);
+    EXPECT_EQ(writer.pendingBytes(), 450u);
+    EXPECT_EQ(writer.queue().copyBlockCount(), 0u);
+    body.assign(body.size(), '#');
+
+    socket.room = 1000;  // the kept rest and the next lent frame, in one call
+    EXPECT_EQ(writer.writeLent(pieces, 3, whole), 550);
+    EXPECT_EQ(socket.gatheredCalls.back(), 4u);
+    EXPECT_EQ(socket.taken, head + bytes(500, 'b') + tail + head + body + tail);
+    EXPECT_EQ(writer.pendingBytes(), 0u);
+    EXPECT_EQ(whole.requests, 1);
+}
+
+// Over the limit nothing is kept and the source is not even asked for its bytes.
+TEST_F(GatheringWriterTest, LentPiecesOverTheLimitCutTheClientOffWithoutACopy) {
+    LuSharedBytes frame(std::vector<uint8_t>(RyNonBlockingWriterWithTimeout::maxPendingBytes - 5, 'f'));
+    socket.room = 0;
+    ASSERT_EQ(writer.writeShared(frame), static_cast<int>(frame.size()));
+    std::string text = bytes(10, 'x');
+    CountingSource source(text);
+    LuBytePiece piece = lent(text);
+    EXPECT_EQ(writer.writeLent(&piece, 1, source), -1);
+    EXPECT_EQ(socket.abortCalls, 1);
+    EXPECT_EQ(source.requests, 0);
+    EXPECT_EQ(writer.pendingBytes(), frame.size());
+}

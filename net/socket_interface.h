@@ -25,6 +25,11 @@ public:
     // As write(), for bytes others hold too: a socket that queues what it cannot send at once
     // may keep a reference to them instead of a copy.
     virtual int writeShared(const LuSharedBytes& bytes) { return write(bytes.data(), bytes.size()); }
+    // As writeShared(source.bytes()), for bytes also lent in pieces for this call only: a socket
+    // that queues may write the pieces and make the shared bytes only when it must keep some.
+    virtual int writeLent(const LuBytePiece*, size_t, LuSharedBytesSource& source) {
+        return writeShared(source.bytes());
+    }
     virtual void close() = 0;
     // Drops the connection with a reset; later reads and writes fail.
     virtual void abort() = 0;
