@@ -39,6 +39,22 @@ LuByteQueue::Chunk LuByteQueue::front() const {
     return {first_->data + readOffset_, firstBlockEnd() - readOffset_};
 }
 
+LuByteQueue::Chunk LuByteQueue::Reader::next(size_t maxLength) {
+    if (left_ == 0 || maxLength == 0) return {nullptr, 0};
+    size_t blockEnd = block_ == queue_.last_ ? queue_.writeOffset_ : blockSize;
+    if (offset_ == blockEnd) {
+        block_ = block_->next;
+        offset_ = 0;
+        blockEnd = block_ == queue_.last_ ? queue_.writeOffset_ : blockSize;
+    }
+    size_t length = blockEnd - offset_;
+    if (length > maxLength) length = maxLength;
+    Chunk chunk{block_->data + offset_, length};
+    offset_ += length;
+    left_ -= length;
+    return chunk;
+}
+
 void LuByteQueue::consume(size_t n) {
     if (n > size_) n = static_cast<size_t>(size_);
     while (n > 0) {

@@ -5,15 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/byte_piece.h"
+
 class LuByteQueue {
 public:
     static constexpr size_t blockSize = 65536;
 
     // The bytes that follow the first queued byte contiguously.
-    struct Chunk {
-        const uint8_t* data;
-        size_t length;
-    };
+    using Chunk = LuBytePiece;
 
     LuByteQueue() = default;
     ~LuByteQueue();
@@ -33,6 +32,10 @@ public:
     // How many blocks are allocated (for tests and accounting).
     size_t blockCount() const;
 
+    // Walks the queued bytes from the front, block by block, without consuming them; any
+    // change to the queue ends the walk.
+    class Reader;
+
 private:
     struct Block {
         Block* next;
@@ -46,4 +49,18 @@ private:
     uint32_t readOffset_ = 0;
     uint32_t writeOffset_ = 0;
     uint64_t size_ = 0;
+};
+
+class LuByteQueue::Reader {
+public:
+    explicit Reader(const LuByteQueue& queue)
+        : queue_(queue), block_(queue.first_), offset_(queue.readOffset_), left_(queue.size_) {}
+    // The next bytes that lie contiguously, at most maxLength; {nullptr, 0} past the end.
+    Chunk next(size_t maxLength);
+
+private:
+    const LuByteQueue& queue_;
+    const Block* block_;
+    size_t offset_;
+    uint64_t left_;
 };

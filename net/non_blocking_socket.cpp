@@ -31,6 +31,10 @@ int NonBlockingSocket::write(const void* buffer, size_t length) { return checked
 
 int NonBlockingSocket::writeShared(const LuSharedBytes& bytes) { return checked(writer_.writeShared(bytes)); }
 
+int NonBlockingSocket::writeLent(const LuBytePiece* pieces, size_t count, LuSharedBytesSource& source) {
+    return checked(writer_.writeLent(pieces, count, source));
+}
+
 int NonBlockingSocket::checked(int written) {
     if (written < 0) {
         if (writeFailureNotice_ != nullptr) fy::diagnostic("%s", writeFailureNotice_);

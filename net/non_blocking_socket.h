@@ -30,7 +30,9 @@ public:
     // Through the writer: length, or -1 once the client is cut off or the connection failed.
     int write(const void* buffer, size_t length) override;
     // As write(), keeping a reference to the shared bytes instead of a copy while they wait.
-    int writeShared(const LuSharedBytes& bytes);
+    int writeShared(const LuSharedBytes& bytes) override;
+    // Through the writer's lent write: the shared bytes are made only if some must wait.
+    int writeLent(const LuBytePiece* pieces, size_t count, LuSharedBytesSource& source) override;
     void close() override { inner_.close(); }
     // The writer aborts the inner socket itself; protocols do not.
     void abort() override {}

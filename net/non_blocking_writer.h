@@ -1,6 +1,7 @@
 #pragma once
 // Writers that never block the host: what the destination does not take at once is queued and
-// sent, in order, by later flushes.
+// sent, in order, by later flushes and writes. A write hands the queued bytes and its own to the
+// destination in one gathered call, so a large backlog is not copied to make way for them.
 #include <cstddef>
 #include <cstdint>
 
@@ -25,22 +26,32 @@ public:
     // As write(), but what the destination does not take at once is queued by reference to
     // the shared bytes, not copied; its size counts against the queue limit all the same.
     int writeShared(const LuSharedBytes& bytes);
+    // As writeShared(), for bytes lent in pieces (at most maxLentPieces) for this call only:
+    // when the destination does not take them all, the rest waits by reference in
+    // source.bytes(), which is asked for them only then.
+    int writeLent(const LuBytePiece* pieces, size_t count, LuSharedBytesSource& source);
+    static constexpr size_t maxLentPieces = 4;
     uint64_t pendingBytes() const { return queue_.getSize(); }
     const LuOutputQueue& queue() const { return queue_; }
 
 protected:
-    // Hands bytes to the destination: how many it took (0 and more) or negative on failure.
-    virtual int writeSome(const void* data, size_t length) = 0;
+    // Hands the pieces, in order, to the destination: how many bytes it took (0 and more) or
+    // negative on failure. There is at least one piece, none is empty, and together they hold
+    // at most INT_MAX bytes.
+    virtual int writeSome(const LuBytePiece* pieces, size_t count) = 0;
     // The most bytes the queue may hold. A write that would queue more calls queueOverflow(),
     // queues nothing and fails.
     virtual uint64_t queueLimit() const { return UINT64_MAX; }
     virtual void queueOverflow() {}
 
 private:
-    // Sends what is queued, then the new bytes unless some are still queued; whatever is left
-    // of the new bytes from some offset on goes to enqueueFrom(offset).
+    // The most pieces one gathered write hands over: a backlog of more goes by flush() first.
+    static constexpr size_t maxPieces = 64;
+
+    // Sends what is queued together with the new bytes (at most maxLentPieces pieces); whatever
+    // is left of the new bytes from some offset on goes to enqueueFrom(offset).
     template <typename EnqueueFrom>
-    int send(const uint8_t* data, size_t length, EnqueueFrom enqueueFrom);
+    int send(const LuBytePiece* fresh, size_t freshCount, EnqueueFrom enqueueFrom);
     // False (after queueOverflow()) when the queue would outgrow its limit.
     bool admit(size_t length);
 
@@ -64,7 +75,7 @@ public:
     bool isStalled() const { return stalled_; }
 
 protected:
-    int writeSome(const void* data, size_t length) override;
+    int writeSome(const LuBytePiece* pieces, size_t count) override;
     uint64_t queueLimit() const override { return maxPendingBytes; }
     void queueOverflow() override { socket_.abort(); }
 

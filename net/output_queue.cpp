@@ -28,6 +28,30 @@ LuOutputQueue::Chunk LuOutputQueue::front() const {
     return {copied.data, std::min(copied.length, segment.length)};
 }
 
+size_t LuOutputQueue::gather(Chunk* pieces, size_t maxPieces, size_t maxBytes) const {
+    // Copied segments take their bytes from the copies in turn, so one walk of the copies
+    // serves them all.
+    LuByteQueue::Reader copies(copies_);
+    size_t count = 0;
+    for (size_t i = head_; i < segments_.size() && count < maxPieces && maxBytes > 0; ++i) {
+        const Segment& segment = segments_[i];
+        size_t wanted = std::min(segment.length, maxBytes);
+        if (segment.shared.size() > 0) {
+            pieces[count++] = {segment.shared.data() + segment.offset, wanted};
+        } else {
+            for (size_t left = wanted; left > 0 && count < maxPieces;) {
+                Chunk chunk = copies.next(left);
+                if (chunk.length == 0) return count;  // never: the copies hold every copied byte
+                pieces[count++] = chunk;
+                left -= chunk.length;
+            }
+        }
+        maxBytes -= wanted;
+        if (wanted < segment.length) break;
+    }
+    return count;
+}
+
 void LuOutputQueue::consume(size_t n) {
     n = static_cast<size_t>(std::min<uint64_t>(n, size_));
     while (n > 0) {

@@ -20,6 +20,9 @@ public:
     bool isEmpty() const { return size_ == 0; }
     // The bytes that follow the first queued byte contiguously; {nullptr, 0} when empty.
     Chunk front() const;
+    // Fills `pieces` with up to maxPieces runs that hold the queued bytes in order from the
+    // front, at most maxBytes of them in all, for one gathered write; returns how many runs.
+    size_t gather(Chunk* pieces, size_t maxPieces, size_t maxBytes) const;
     // Removes n bytes from the front (at most getSize()); a shared buffer is let go once all
     // of its bytes have left.
     void consume(size_t n);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -81,4 +82,44 @@ TEST(SharedBytes, GiveBackTheSlackTheirProducerReserved) {
     EXPECT_EQ(frame.size(), 808u);
     EXPECT_LE(frame.heldBytes(), 909u);
     EXPECT_EQ(frame.data()[807], 1);
+}
+
+// A gathered write sees the queue as runs in order: copies split at their block edges, shared
+// buffers from their unsent offset, cut at the piece and byte budgets it is given.
+TEST(OutputQueue, GatherListsTheQueuedBytesInOrderWithinItsBudgets) {
+    LuOutputQueue queue;
+    std::string big(LuByteQueue::blockSize + 100, 'c');
+    // "ab" opens the first block, so this is the first byte of the second one.
+    big[LuByteQueue::blockSize - 2] = 'X';
+    queue.append("ab", 2);
+    queue.consume(1);
+    LuSharedBytes frame = shared("0123456789");
+    queue.appendShared(frame, 4);
+    queue.append(big.data(), big.size());
+    std::string expected = "b" + std::string("456789") + big;
+
+    auto text = [](const LuOutputQueue::Chunk* pieces, size_t count) {
+        std::string out;
+        for (size_t i = 0; i < count; ++i) out.append(reinterpret_cast<const char*>(pieces[i].data), pieces[i].length);
+        return out;
+    };
+    LuOutputQueue::Chunk pieces[8];
+    size_t count = queue.gather(pieces, 8, SIZE_MAX);
+    ASSERT_EQ(count, 4u) << "one copied run, the frame, the big run in two blocks";
+    EXPECT_EQ(pieces[1].data, frame.data() + 4) << "the frame is lent, not copied";
+    EXPECT_EQ(text(pieces, count), expected);
+
+    EXPECT_EQ(text(pieces, queue.gather(pieces, 2, SIZE_MAX)), "b456789");
+    EXPECT_EQ(text(pieces, queue.gather(pieces, 8, 4)), "b456");
+    size_t throughX = 7 + LuByteQueue::blockSize - 2 + 1;
+    count = queue.gather(pieces, 8, throughX);
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(text(pieces, count), expected.substr(0, throughX));
+    EXPECT_EQ(pieces[3].length, 1u);
+    EXPECT_EQ(pieces[3].data[0], 'X');
+
+    queue.consume(3);  // into the frame
+    EXPECT_EQ(text(pieces, queue.gather(pieces, 8, SIZE_MAX)), expected.substr(3));
+    LuOutputQueue empty;
+    EXPECT_EQ(empty.gather(pieces, 8, SIZE_MAX), 0u);
 }

@@ -28,3 +28,14 @@ private:
 
     std::shared_ptr<const std::vector<uint8_t>> bytes_;
 };
+
+// Shared bytes made only when some destination must keep them: a producer that can lend its
+// bytes for the length of one write offers this, and they are copied at most once, for all.
+class LuSharedBytesSource {
+public:
+    // The same bytes as the ones lent, made on the first call.
+    virtual const LuSharedBytes& bytes() = 0;
+
+protected:
+    ~LuSharedBytesSource() = default;
+};

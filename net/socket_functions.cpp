@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -215,6 +216,38 @@ int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, LuSta
 int LuSocketSend(int descriptor, const void* buffer, size_t length) {
     LuStatus failure;
     int result = LuSocketSendQuietly(descriptor, buffer, length, failure);
+    if (result < 0) written(failure);
+    return result;
+}
+
+int LuSocketSendPiecesQuietly(int descriptor, const LuBytePiece* pieces, size_t count, LuStatus& failure) {
+    iovec vector[LuSocketMaxPiecesPerSend];
+    int used = 0;
+    size_t room = INT_MAX;
+    for (size_t i = 0; i < count && used < static_cast<int>(LuSocketMaxPiecesPerSend) && room > 0; ++i) {
+        if (pieces[i].length == 0) continue;
+        size_t length = pieces[i].length < room ? pieces[i].length : room;
+        // sendmsg() only reads through iov_base.
+        vector[used].iov_base = const_cast<uint8_t*>(pieces[i].data);
+        vector[used].iov_len = length;
+        room -= length;
+        ++used;
+    }
+    if (used == 0) return 0;
+    msghdr message{};
+    message.msg_iov = vector;
+    message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(used);
+    // Gathered sends serve writers that must never wait, whatever mode the descriptor is in.
+    ssize_t sent = ::sendmsg(descriptor, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) return static_cast<int>(sent);
+    if (sent == 0 || errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    failure = LuStatus::systemFailure("send");
+    return -1;
+}
+
+int LuSocketSendPieces(int descriptor, const LuBytePiece* pieces, size_t count) {
+    LuStatus failure;
+    int result = LuSocketSendPiecesQuietly(descriptor, pieces, count, failure);
     if (result < 0) written(failure);
     return result;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/byte_piece.h"
 #include "toolkit/status.h"
 
 class LuNetworkAddress;
@@ -56,6 +57,12 @@ LuStatus LuSocketIsNonBlocking(int descriptor, bool& nonBlocking);
 int LuSocketSend(int descriptor, const void* buffer, size_t length);
 // As LuSocketSend, but a failure ("send") is not written, only left in `failure`.
 int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, LuStatus& failure);
+// One gathered send (sendmsg()) of the pieces in order, with LuSocketSend's results and its
+// failure line; it never waits, even on a blocking descriptor. At most LuSocketMaxPiecesPerSend
+// pieces and INT_MAX bytes go in one call.
+int LuSocketSendPieces(int descriptor, const LuBytePiece* pieces, size_t count);
+int LuSocketSendPiecesQuietly(int descriptor, const LuBytePiece* pieces, size_t count, LuStatus& failure);
+constexpr size_t LuSocketMaxPiecesPerSend = 64;
 // One recv(): the count when > 0; 0 when nothing has arrived (or length is 0); -1 when the
 // peer closed (no message) or after "recv: <reason>" on a failure.
 int LuSocketRecv(int descriptor, void* buffer, size_t length);

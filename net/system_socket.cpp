@@ -36,21 +36,32 @@ int RySystemSocket::read(void* buffer, size_t length) {
     return result;
 }
 
-int RySystemSocket::write(const void* buffer, size_t length) {
+template <typename Quiet, typename Loud>
+int RySystemSocket::sendWith(Quiet quiet, Loud loud) {
     if (unusable()) {
         writeFailed_ = true;
         return -1;
     }
     int result;
     if (sendFailureNotice_ == nullptr) {
-        result = LuSocketSend(descriptor_, buffer, length);
+        result = loud();
     } else {
         LuStatus failure;
-        result = LuSocketSendQuietly(descriptor_, buffer, length, failure);
+        result = quiet(failure);
         if (result < 0) fy::diagnostic("%s", sendFailureNotice_);
     }
     if (result < 0) writeFailed_ = true;
     return result;
+}
+
+int RySystemSocket::write(const void* buffer, size_t length) {
+    return sendWith([&](LuStatus& failure) { return LuSocketSendQuietly(descriptor_, buffer, length, failure); },
+                    [&] { return LuSocketSend(descriptor_, buffer, length); });
+}
+
+int RySystemSocket::writeGathered(const LuBytePiece* pieces, size_t count) {
+    return sendWith([&](LuStatus& failure) { return LuSocketSendPiecesQuietly(descriptor_, pieces, count, failure); },
+                    [&] { return LuSocketSendPieces(descriptor_, pieces, count); });
 }
 
 void RySystemSocket::close() {

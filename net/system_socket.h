@@ -19,6 +19,8 @@ public:
     bool hasInput() override;
     int read(void* buffer, size_t length) override;
     int write(const void* buffer, size_t length) override;
+    // One sendmsg() over the pieces, with write()'s results and failure reports.
+    int writeGathered(const LuBytePiece* pieces, size_t count) override;
     void close() override;
     void abort() override;
     bool isOpen() const override { return descriptor_ >= 0; }
@@ -37,6 +39,10 @@ public:
     void setSendFailureNotice(const char* text) { sendFailureNotice_ = text; }
 
 private:
+    // The send behind write() and writeGathered(): `quiet` sends and leaves the reason in its
+    // argument, `loud` sends and reports the reason itself.
+    template <typename Quiet, typename Loud>
+    int sendWith(Quiet quiet, Loud loud);
     bool unusable() const { return aborted_ || modeFailed_; }
 
     int descriptor_;

@@ -145,3 +145,40 @@ TEST(SystemSocket, ModeFailureMakesTheSocketFailItsReadsAndWrites) {
     EXPECT_EQ(capture.text(), "fcntl F_GETFL: Bad file descriptor\n");
     socket.close();
 }
+
+// The writer's gathered call: pieces arrive in order; a full window writes 0 without a word
+// even on a descriptor left blocking; a vanished peer fails it as it fails write(), reported
+// the same way and without a signal.
+TEST(SystemSocket, GatheredWritesKeepOrderNeverWaitAndFailLikeWrite) {
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.ok());
+    int small = 4096;
+    ::setsockopt(pair.server, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    RySystemSocket socket(pair.releaseServer());
+    fy::DiagnosticCapture capture;
+
+    const uint8_t ab[] = {'a', 'b'}, cde[] = {'c', 'd', 'e'};
+    LuBytePiece pieces[] = {{ab, 2}, {cde, 0}, {cde, 3}};
+    EXPECT_EQ(socket.writeGathered(pieces, 3), 5);
+    char got[6] = {};
+    ASSERT_EQ(::recv(pair.client, got, 5, MSG_WAITALL), 5);
+    EXPECT_STREQ(got, "abcde");
+
+    std::vector<uint8_t> block(65536, 'z');
+    LuBytePiece blocks[] = {{block.data(), block.size()}, {block.data(), block.size()}};
+    int result = 1;
+    for (int i = 0; i < 2000 && result > 0; ++i) result = socket.writeGathered(blocks, 2);
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(socket.writeFailed());
+    EXPECT_EQ(capture.text(), "");
+
+    pair.closeClient();  // with unread bytes: the peer resets
+    EXPECT_TRUE(soon([&] { return socket.writeGathered(blocks, 2) < 0; }));
+    EXPECT_TRUE(socket.writeFailed());
+    EXPECT_EQ(capture.text().rfind("send: ", 0), 0u) << capture.text();
+    capture.clear();
+    socket.setSendFailureNotice("Connection to client lost\n");
+    EXPECT_EQ(socket.writeGathered(blocks, 2), -1);
+    EXPECT_EQ(capture.text(), "Connection to client lost\n");
+    socket.close();
+}

@@ -188,6 +188,21 @@ bool writeAll(RySocketInterface& socket, const void* data, size_t length) {
     return true;
 }
 
+namespace {
+
+// writeAll() through the socket's lent write: a socket that queues holds what it cannot send
+// at once by reference; one that does not is written to until it has taken every byte.
+bool writeAllLent(RySocketInterface& socket, const LuBytePiece* pieces, size_t count, LuSharedBytesSource& source) {
+    size_t length = 0;
+    for (size_t i = 0; i < count; ++i) length += pieces[i].length;
+    int written = socket.writeLent(pieces, count, source);
+    if (written <= 0) return length == 0 && written == 0;
+    size_t taken = static_cast<size_t>(written) < length ? static_cast<size_t>(written) : length;
+    return taken == length || writeAll(socket, source.bytes().data() + taken, length - taken);
+}
+
+}  // namespace
+
 std::vector<uint8_t> realtimeMessageBytes(const LuStr& text) { return messageBytes(text, false); }
 
 std::vector<uint8_t> liveFeatMessageBytes(const LuStr& text) { return messageBytes(text, true); }
@@ -208,31 +223,58 @@ bool liveFeatImageFits(const ImageView& image) {
     return image.pixels != nullptr || image.width == 0 || image.height == 0;
 }
 
-std::vector<uint8_t> encodeLiveFeatFrame(const Timecode* timecode, const ImageView* image,
-                                         const SegmentListInterface& segments) {
-    size_t pixelCount = image ? static_cast<size_t>(image->width) * static_cast<size_t>(image->height) : 0;
+namespace {
+
+size_t imagePixelCount(const ImageView* image) {
+    return image ? static_cast<size_t>(image->width) * static_cast<size_t>(image->height) : 0;
+}
+
+// The frame up to the pixels: the header item when there is a timecode or a picture.
+std::vector<uint8_t> liveFeatFrameHead(const Timecode* timecode, const ImageView* image) {
+    std::vector<uint8_t> out;
+    uint8_t headerLength = static_cast<uint8_t>((timecode ? 5 : 0) + (image ? 5 : 0));
+    if (headerLength == 0) return out;
+    out.reserve(3 + headerLength);
+    putU16(out, liveFeatHeaderMarker);
+    putU8(out, headerLength);
+    if (timecode) appendTimecodeRecord(out, *timecode);
+    if (image) {
+        putU8(out, 'i');
+        putU16(out, static_cast<uint16_t>(image->width));
+        putU16(out, static_cast<uint16_t>(image->height));
+    }
+    return out;
+}
+
+// The segment count and the segments, cut to what the count can say.
+std::vector<uint8_t> liveFeatSegmentBlock(const SegmentListInterface& segments) {
     int count = segments.segmentCount();
     if (count < 0) count = 0;
     if (count > maxSegmentsPerFrame) count = maxSegmentsPerFrame;
     std::vector<uint8_t> out;
-    out.reserve(3 + 10 + pixelCount + 2 + static_cast<size_t>(count) * 6);
-    uint8_t headerLength = static_cast<uint8_t>((timecode ? 5 : 0) + (image ? 5 : 0));
-    if (headerLength > 0) {
-        putU16(out, liveFeatHeaderMarker);
-        putU8(out, headerLength);
-        if (timecode) appendTimecodeRecord(out, *timecode);
-        if (image) {
-            putU8(out, 'i');
-            putU16(out, static_cast<uint16_t>(image->width));
-            putU16(out, static_cast<uint16_t>(image->height));
-            if (pixelCount > 0) putBytes(out, image->pixels, pixelCount);
-        }
-    }
+    out.reserve(2 + static_cast<size_t>(count) * 6);
     putU16(out, static_cast<uint16_t>(count));
-    size_t blockAt = out.size();
-    out.resize(blockAt + static_cast<size_t>(count) * 6);
-    segments.storeSegments(out.data() + blockAt, count);
+    out.resize(2 + static_cast<size_t>(count) * 6);
+    segments.storeSegments(out.data() + 2, count);
     return out;
+}
+
+std::vector<uint8_t> joinFrame(const std::vector<uint8_t>& head, const uint8_t* pixels, size_t pixelCount,
+                               const std::vector<uint8_t>& segmentBlock) {
+    std::vector<uint8_t> out;
+    out.reserve(head.size() + pixelCount + segmentBlock.size());
+    out.insert(out.end(), head.begin(), head.end());
+    if (pixelCount > 0) out.insert(out.end(), pixels, pixels + pixelCount);
+    out.insert(out.end(), segmentBlock.begin(), segmentBlock.end());
+    return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeLiveFeatFrame(const Timecode* timecode, const ImageView* image,
+                                         const SegmentListInterface& segments) {
+    return joinFrame(liveFeatFrameHead(timecode, image), image ? image->pixels : nullptr, imagePixelCount(image),
+                     liveFeatSegmentBlock(segments));
 }
 
 uint8_t* SegmentListInterface::storeSegments(uint8_t* out, int count) const {
@@ -244,13 +286,34 @@ uint8_t* SegmentListInterface::storeSegments(uint8_t* out, int count) const {
     return out;
 }
 
-const std::vector<uint8_t>& LiveFeatFrameEncoder::form(bool withImage) {
-    int index = withImage ? 1 : 0;
-    if (!encoded_[index]) {
-        forms_[index] = encodeLiveFeatFrame(timecode_, withImage ? image_ : nullptr, segments_);
-        encoded_[index] = true;
+class LiveFeatFrameEncoder::Keeper final : public LuSharedBytesSource {
+public:
+    Keeper(LiveFeatFrameEncoder& encoder, bool withImage) : encoder_(encoder), withImage_(withImage) {}
+    const LuSharedBytes& bytes() override { return encoder_.whole(withImage_); }
+
+private:
+    LiveFeatFrameEncoder& encoder_;
+    bool withImage_;
+};
+
+LiveFeatFrameEncoder::Form& LiveFeatFrameEncoder::form(bool withImage) {
+    Form& form = forms_[withImage ? 1 : 0];
+    if (!form.prepared) {
+        if (segmentBlock_.empty()) segmentBlock_ = liveFeatSegmentBlock(segments_);
+        form.head = liveFeatFrameHead(timecode_, withImage ? image_ : nullptr);
+        form.prepared = true;
     }
-    return forms_[index];
+    return form;
+}
+
+size_t LiveFeatFrameEncoder::pixelCount(bool withImage) const { return withImage ? imagePixelCount(image_) : 0; }
+
+const LuSharedBytes& LiveFeatFrameEncoder::whole(bool withImage) {
+    Form& bytes = form(withImage);
+    if (bytes.whole.size() == 0)
+        bytes.whole = LuSharedBytes(
+            joinFrame(bytes.head, withImage ? image_->pixels : nullptr, pixelCount(withImage), segmentBlock_));
+    return bytes.whole;
 }
 
 LiveFeatSendResult LiveFeatFrameEncoder::sendTo(RySocketInterface& socket, LiveFeatClientStateInterface& client) {
@@ -261,10 +324,14 @@ LiveFeatSendResult LiveFeatFrameEncoder::sendTo(RySocketInterface& socket, LiveF
     // unacknowledged: that is the client's flow control.
     if (wantImages && (image_ == nullptr || client.unacknowledgedImages() > 1)) return result;
     bool withImage = wantImages && liveFeatImageFits(*image_);
-    const std::vector<uint8_t>& bytes = form(withImage);
+    Form& bytes = form(withImage);
+    LuBytePiece pieces[3] = {{bytes.head.data(), bytes.head.size()},
+                             {withImage ? image_->pixels : nullptr, pixelCount(withImage)},
+                             {segmentBlock_.data(), segmentBlock_.size()}};
+    Keeper keeper(*this, withImage);
     // One write for the whole frame: a socket that fails it fails everything from the header
     // on, and only that is reported, as a failed segment count.
-    if (!writeAll(socket, bytes.data(), bytes.size())) {
+    if (!writeAllLent(socket, pieces, 3, keeper)) {
         fy::diagnostic("Failed to send segment count\n");
         result.ok = false;
         return result;

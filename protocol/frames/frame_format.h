@@ -113,8 +113,10 @@ std::vector<uint8_t> encodeLiveFeatFrame(const Timecode* timecode, const ImageVi
 bool liveFeatImageFits(const ImageView& image);
 
 // One host image as every live-feature client receives it. The two forms a client can get
-// (with the picture, without it) are each encoded once, when first needed, and written whole
-// to each client: the picture is copied once per form, not once per client.
+// (with the picture, without it) are each prepared once, when first needed, and written whole
+// to each client: the picture goes out straight from the host's buffer, and only when some
+// client cannot take a form at once is that form copied, once, into shared bytes that every
+// such client holds by reference.
 class LiveFeatFrameEncoder {
 public:
     // Nothing is owned; a null timecode or image means none.
@@ -128,17 +130,28 @@ public:
     // unacknowledged; the picture only while images are on and only when the wire can carry it.
     // The caller counts a sent picture as unacknowledged.
     LiveFeatSendResult sendTo(RySocketInterface& socket, LiveFeatClientStateInterface& client);
-    // How many forms were encoded so far (0 to 2).
-    int encodedForms() const { return (encoded_[0] ? 1 : 0) + (encoded_[1] ? 1 : 0); }
+    // How many forms were prepared so far (0 to 2).
+    int encodedForms() const { return (forms_[0].prepared ? 1 : 0) + (forms_[1].prepared ? 1 : 0); }
 
 private:
-    const std::vector<uint8_t>& form(bool withImage);
+    // A form is lent to sockets as its header item up to the pixels, the pixels, and the
+    // segment block, which both forms share.
+    struct Form {
+        bool prepared = false;
+        std::vector<uint8_t> head;
+        LuSharedBytes whole;  // made when a client must keep part of the form
+    };
+    class Keeper;
+
+    Form& form(bool withImage);
+    size_t pixelCount(bool withImage) const;
+    const LuSharedBytes& whole(bool withImage);
 
     const Timecode* timecode_;
     const ImageView* image_;
     const SegmentListInterface& segments_;
-    std::vector<uint8_t> forms_[2];
-    bool encoded_[2] = {false, false};
+    Form forms_[2];
+    std::vector<uint8_t> segmentBlock_;
 };
 
 // Writes one live-feature frame for one client (a LiveFeatFrameEncoder used once). A null

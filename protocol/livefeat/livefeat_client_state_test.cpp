@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "net/non_blocking_socket.h"
+#include "net/test_sockets.h"
 #include "protocol/realtime/realtime_protocol_test_fakes.h"
 
 using namespace RyStoreProtocol;
@@ -139,4 +141,33 @@ TEST(LiveFeatDispatch, EachFormIsEncodedOnceForAllClients) {
     EXPECT_EQ(frame.encodedForms(), 2);
     EXPECT_EQ(connections[0].takeWritten(), connections[2].takeWritten());
     EXPECT_EQ(connections[3].takeWritten(), bytes({0, 3, 0, 0, 0, 5, 0, 6, 0, 1, 0, 5, 0, 6, 0, 2, 0, 5, 0, 6}));
+}
+
+// Clients that cannot take an image frame at once all hold the rest of the one encoded form by
+// reference: no copy of the picture per client.
+TEST(LiveFeatDispatch, AFrameNotTakenAtOnceWaitsByReference) {
+    LuDArray<int> cameras;
+    cameras.append(0);
+    ThreeSegments segments;
+    std::vector<unsigned char> pixels(640 * 480, 7);
+    ImageView image{640, 480, pixels.data()};
+    LiveFeatFrameEncoder frame(nullptr, &image, segments);
+    size_t frameSize = 3 + 5 + pixels.size() + 2 + 18;
+    net_test::FakeClock clock;
+    net_test::FakeSocket inner[3];
+    for (int i = 0; i < 3; ++i) {
+        inner[i].room = 1000;
+        NonBlockingSocket socket(inner[i], clock);
+        LiveFeatClientState state;
+        state.selectedPosition = 0;
+        state.sendImages = true;
+        EXPECT_TRUE(sendLiveFeatFrameToClient(socket, cameras, state, 0, frame).imageSent);
+        EXPECT_EQ(socket.pendingOutput(), frameSize - 1000);
+        EXPECT_EQ(socket.writer().queue().copyBlockCount(), 0u) << "client " << i;
+        inner[i].room = static_cast<size_t>(-1);
+        EXPECT_EQ(socket.writer().flush(), static_cast<int>(frameSize - 1000));
+    }
+    EXPECT_EQ(inner[0].taken.size(), frameSize);
+    EXPECT_EQ(inner[0].taken, inner[2].taken);
+    EXPECT_EQ(frame.encodedForms(), 1);
 }
