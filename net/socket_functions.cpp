@@ -205,12 +205,21 @@ LuStatus LuSocketIsNonBlocking(int descriptor, bool& nonBlocking) {
     return LuStatus();
 }
 
-int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, LuStatus& failure) {
-    ssize_t sent = ::send(descriptor, buffer, static_cast<size_t>(clampLength(length)), MSG_NOSIGNAL);
+namespace {
+
+// What a send() or sendmsg() result means to a writer: the count, 0 when nothing could go now
+// (a full buffer, an interruption), or -1 with the failure.
+int sendResult(ssize_t sent, LuStatus& failure) {
     if (sent > 0) return static_cast<int>(sent);
     if (sent == 0 || errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     failure = LuStatus::systemFailure("send");
     return -1;
+}
+
+}  // namespace
+
+int LuSocketSendQuietly(int descriptor, const void* buffer, size_t length, LuStatus& failure) {
+    return sendResult(::send(descriptor, buffer, static_cast<size_t>(clampLength(length)), MSG_NOSIGNAL), failure);
 }
 
 int LuSocketSend(int descriptor, const void* buffer, size_t length) {
@@ -238,11 +247,7 @@ int LuSocketSendPiecesQuietly(int descriptor, const LuBytePiece* pieces, size_t 
     message.msg_iov = vector;
     message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(used);
     // Gathered sends serve writers that must never wait, whatever mode the descriptor is in.
-    ssize_t sent = ::sendmsg(descriptor, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) return static_cast<int>(sent);
-    if (sent == 0 || errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    failure = LuStatus::systemFailure("send");
-    return -1;
+    return sendResult(::sendmsg(descriptor, &message, MSG_NOSIGNAL | MSG_DONTWAIT), failure);
 }
 
 int LuSocketSendPieces(int descriptor, const LuBytePiece* pieces, size_t count) {
