@@ -14,6 +14,12 @@ namespace {
 
 using Read = SessionInputBuffer::Read;
 
+// The client's next byte; waiting while nothing has arrived.
+Read takeNextByte(NonBlockingSocket& socket, uint8_t& value) {
+    if (!socket.hasInput()) return Read::waiting;
+    return socket.input().takeByte(value);
+}
+
 // Reads and drops everything that has arrived; false once the client has closed.
 bool discardInput(NonBlockingSocket& socket) {
     if (!socket.hasInput()) return true;
@@ -192,9 +198,8 @@ bool RealtimeProtocol::Impl::askForTimecodes() {
 }
 
 bool RealtimeProtocol::Impl::stepQueryingTimecodes() {
-    if (!socket.hasInput()) return false;
     uint8_t reply = 0;
-    Read result = socket.input().takeByte(reply);
+    Read result = takeNextByte(socket, reply);
     if (result == Read::waiting) return false;
     if (result == Read::failed) {
         step_ = WireStep::exited;
@@ -222,9 +227,8 @@ void RealtimeProtocol::Impl::sendReady() {
 }
 
 bool RealtimeProtocol::Impl::stepWaitingForGo() {
-    if (!socket.hasInput()) return false;
     uint8_t reply = 0;
-    Read result = socket.input().takeByte(reply);
+    Read result = takeNextByte(socket, reply);
     if (result == Read::waiting) return false;
     if (result == Read::ok && reply == 'g') {
         step_ = WireStep::commands;
@@ -243,9 +247,8 @@ bool RealtimeProtocol::Impl::stepDraining() {
 // ---- commands ------------------------------------------------------------------------------------
 
 bool RealtimeProtocol::Impl::stepCommands() {
-    if (!socket.hasInput()) return false;
     uint8_t command = 0;
-    Read result = socket.input().takeByte(command);
+    Read result = takeNextByte(socket, command);
     if (result == Read::waiting) return false;
     if (result == Read::failed) {
         close();
