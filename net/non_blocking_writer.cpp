@@ -3,16 +3,6 @@
 #include <algorithm>
 #include <climits>
 
-namespace {
-
-size_t totalLength(const LuBytePiece* pieces, size_t count) {
-    size_t total = 0;
-    for (size_t i = 0; i < count; ++i) total += pieces[i].length;
-    return total;
-}
-
-}  // namespace
-
 int LuNonBlockingWriter::flush() {
     long long total = 0;
     while (!queue_.isEmpty()) {

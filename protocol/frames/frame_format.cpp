@@ -193,8 +193,7 @@ namespace {
 // writeAll() through the socket's lent write: a socket that queues holds what it cannot send
 // at once by reference; one that does not is written to until it has taken every byte.
 bool writeAllLent(RySocketInterface& socket, const LuBytePiece* pieces, size_t count, LuSharedBytesSource& source) {
-    size_t length = 0;
-    for (size_t i = 0; i < count; ++i) length += pieces[i].length;
+    size_t length = totalLength(pieces, count);
     int written = socket.writeLent(pieces, count, source);
     if (written <= 0) return length == 0 && written == 0;
     size_t taken = static_cast<size_t>(written) < length ? static_cast<size_t>(written) : length;
