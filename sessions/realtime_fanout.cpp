@@ -57,7 +57,7 @@ FrameView viewOf(const Client& client, const RyStoreProtocol::RealtimeProtocol& 
 bool RealtimeFanout::admit(Client& client) {
     RyStoreProtocol::RealtimeProtocol* protocol = streamingProtocol(client);
     if (protocol == nullptr || !protocol->isWaitingForFirstFrame()) return true;
-    count(client);
+    enlist(client);
     if (services.realtimeActive()) return true;
     startHost();
     return false;
@@ -68,7 +68,7 @@ void RealtimeFanout::noteReady(Client& client) {
     // frame; it wants frames all the same, so it counts as a realtime client from here on.
     RyStoreProtocol::RealtimeProtocol* protocol = streamingProtocol(client);
     if (protocol == nullptr || !protocol->isReady()) return;
-    count(client);
+    enlist(client);
     if (!services.realtimeActive()) startHost();
 }
 
@@ -76,7 +76,7 @@ void RealtimeFanout::forget(Client& client) {
     if (clients.erase(&client) > 0 && !clients.empty()) announceWantedCameras();
 }
 
-void RealtimeFanout::count(Client& client) {
+void RealtimeFanout::enlist(Client& client) {
     if (clients.insert(&client).second) announceWantedCameras();
 }
 

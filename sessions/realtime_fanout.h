@@ -37,7 +37,8 @@ public:
 
 private:
     void startHost();
-    void count(Client& client);
+    // From now on the session counts as a realtime client.
+    void enlist(Client& client);
 
     SessionEventLoop& loop;
     SessionServices& services;
