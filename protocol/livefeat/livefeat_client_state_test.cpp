@@ -121,13 +121,21 @@ TEST(LiveFeatDispatch, OnlyTheSelectedCameraUnderTheAcknowledgementRule) {
     EXPECT_EQ(state.unacknowledgedImages, 2);
 }
 
-TEST(LiveFeatDispatch, EachFormIsEncodedOnceForAllClients) {
+// A 640 x 480 picture of camera 0 with three segments, handed to several clients.
+struct WholePicture {
+    WholePicture() { cameras.append(0); }
+
     LuDArray<int> cameras;
-    cameras.append(0);
     ThreeSegments segments;
-    std::vector<unsigned char> pixels(640 * 480, 7);
+    std::vector<unsigned char> pixels = std::vector<unsigned char>(640 * 480, 7);
     ImageView image{640, 480, pixels.data()};
-    LiveFeatFrameEncoder frame(nullptr, &image, segments);
+    LiveFeatFrameEncoder frame{nullptr, &image, segments};
+};
+
+TEST(LiveFeatDispatch, EachFormIsEncodedOnceForAllClients) {
+    WholePicture picture;
+    LuDArray<int>& cameras = picture.cameras;
+    LiveFeatFrameEncoder& frame = picture.frame;
     realtime_test::Connection connections[4];
     LiveFeatClientState states[4];
     for (int i = 0; i < 4; ++i) {
@@ -146,13 +154,10 @@ TEST(LiveFeatDispatch, EachFormIsEncodedOnceForAllClients) {
 // Clients that cannot take an image frame at once all hold the rest of the one encoded form by
 // reference: no copy of the picture per client.
 TEST(LiveFeatDispatch, AFrameNotTakenAtOnceWaitsByReference) {
-    LuDArray<int> cameras;
-    cameras.append(0);
-    ThreeSegments segments;
-    std::vector<unsigned char> pixels(640 * 480, 7);
-    ImageView image{640, 480, pixels.data()};
-    LiveFeatFrameEncoder frame(nullptr, &image, segments);
-    size_t frameSize = 3 + 5 + pixels.size() + 2 + 18;
+    WholePicture picture;
+    LuDArray<int>& cameras = picture.cameras;
+    LiveFeatFrameEncoder& frame = picture.frame;
+    size_t frameSize = 3 + 5 + picture.pixels.size() + 2 + 18;
     net_test::FakeClock clock;
     net_test::FakeSocket inner[3];
     for (int i = 0; i < 3; ++i) {
