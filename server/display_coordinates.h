@@ -27,14 +27,23 @@ public:
     // Corner to corner: (x, y) and (x + width, y + height).
     RyRectangularMask toDisplay(const HostInterface::RectangularMask& mask) const;
     HostInterface::RectangularMask toPixels(const RyRectangularMask& mask) const;
-    // Any point with x and y in image pixels. Inline: it runs for every centroid of every frame.
+    // Any point with x and y in image pixels.
     template <class Point>
     RyStoreProtocol::GlobRecord toGlob(const Point& centroid) const {
         RyStoreProtocol::GlobRecord record;
-        record.x = toDisplayX(centroid.x);
-        record.y = toDisplayY(centroid.y);
-        record.flags = 1;
+        toGlobs(&centroid, 1, &record);
         return record;
+    }
+    // Any points with x and y in image pixels, `count` of them, into records. Inline, with the
+    // mapping's values held apart from the records: it runs for every centroid of every frame.
+    template <class Point>
+    void toGlobs(const Point* points, size_t count, RyStoreProtocol::GlobRecord* records) const {
+        const float scale = scale_, halfWidth = halfWidth_, halfHeight = halfHeight_;
+        for (size_t i = 0; i < count; ++i) {
+            records[i].x = (points[i].x - halfWidth) * scale + 256.0f;
+            records[i].y = (points[i].y - halfHeight) * scale + 256.0f;
+            records[i].flags = 1;
+        }
     }
 
 private:

@@ -68,7 +68,7 @@ void GlobFrame::copyFrom(Host& host, const HostFrame& frame) {
         if (from.empty()) continue;
         int index = static_cast<int>(camera);
         DisplayScale scale(host.cameraImageWidth(index), host.cameraImageHeight(index));
-        for (size_t i = 0; i < from.size(); ++i) to[i] = scale.toGlob(from[i]);
+        scale.toGlobs(from.data(), from.size(), to.data());
     }
 }
 

@@ -134,7 +134,7 @@ TEST(MultiClientHandler, FrameIsEncodedOncePerClientView) {
     CountingFrame frame(2);
     rig.handler.distributeFrame(frame, timecode, frame);
     rig.handler.serveDueSessions();
-    EXPECT_EQ(frame.visits, 4);  // two views of two cameras
+    EXPECT_EQ(frame.centroidReads, 4);  // two views of two cameras
     std::string plain = frameBytes(frame, false, false);
     std::string packed = frameBytes(frame, true, false);
     ASSERT_TRUE(receive(rig.handler, *plainA, plain.size()) && receive(rig.handler, *plainB, plain.size()) &&

@@ -116,25 +116,35 @@ public:
     void endAcquire(int) override {}
 };
 
-// One centroid per host camera; counts the glob-list visits, i.e. the encoding work.
+// One centroid per host camera; counts the centroids read, i.e. the encoding work (sizing a
+// frame reads only the counts).
 class CountingFrame : public RyStoreProtocol::AbstractGlobFrame, public RyStoreProtocol::MaskInfo {
 public:
     class List : public RyStoreProtocol::AbstractGlobList {
     public:
+        explicit List(int& reads) : reads(&reads) {}
         float x = 0.0f;
         int globCount() const override { return 1; }
-        RyStoreProtocol::GlobRecord centroid(int) const override { return {x, 200.5f, 1}; }
+        RyStoreProtocol::GlobRecord centroid(int) const override {
+            ++*reads;
+            return {x, 200.5f, 1};
+        }
+
+    private:
+        int* reads;
     };
 
+    mutable int centroidReads = 0;
     std::vector<List> lists;
-    mutable int visits = 0;
 
-    explicit CountingFrame(int cameras) : lists(static_cast<size_t>(cameras)) {
+    explicit CountingFrame(int cameras) : lists(static_cast<size_t>(cameras), List(centroidReads)) {
         for (int i = 0; i < cameras; ++i) lists[static_cast<size_t>(i)].x = 100.0f + static_cast<float>(i);
     }
+    // The lists count into this frame.
+    CountingFrame(const CountingFrame&) = delete;
+    CountingFrame& operator=(const CountingFrame&) = delete;
     int globListCount() const override { return static_cast<int>(lists.size()); }
     void visitGlobList(int camera, RyStoreProtocol::GlobListVisitor& visitor) const override {
-        ++visits;
         visitor.visit(lists[static_cast<size_t>(camera)]);
     }
     const LuDArray<RyCircularMask>& circularMasks(int) const override { return noMasks; }

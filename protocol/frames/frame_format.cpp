@@ -1,37 +1,11 @@
 #include "protocol/frames/frame_format.h"
 
-#include <cmath>
 #include <cstdint>
 
 #include "protocol/common/byte_order.h"
 #include "toolkit/diagnostics.h"
 
 namespace RyStoreProtocol {
-
-namespace {
-
-// The low 16 bits of the truncated value for any magnitude: fmod is exact, and no
-// out-of-range double is converted to an integer. NaN and infinities give 0.
-uint16_t lowBitsOfAnyValue(double rounded) {
-    if (!std::isfinite(rounded)) return 0;
-    double low = std::fmod(std::trunc(rounded), 65536.0);
-    if (low < 0.0) low += 65536.0;
-    return static_cast<uint16_t>(low);
-}
-
-// Inline, for the frame encoder: every coordinate a camera produces takes the first branch,
-// where the conversion to 32 bits is defined.
-inline uint16_t fixedPoint(float coordinate) {
-    // The scaling is single precision and the rounding offset double precision: clients decode
-    // the values produced this way, so the rounding must match to the last unit.
-    double rounded = static_cast<double>(coordinate * 128.0f) + 0.5;
-    if (rounded >= 0.0 && rounded < 4294967296.0) return static_cast<uint16_t>(static_cast<uint32_t>(rounded));
-    return lowBitsOfAnyValue(rounded);
-}
-
-}  // namespace
-
-uint16_t toFixedPoint(float coordinate) { return fixedPoint(coordinate); }
 
 Centroid toCentroid(const GlobRecord& record) {
     Centroid centroid;
@@ -58,35 +32,43 @@ bool insideAnyMask(const GlobRecord& glob, const LuDArray<RyCircularMask>& masks
     return false;
 }
 
-// Always inlined: a call per centroid would cost more than the stores it makes.
-template <bool compact>
-[[gnu::always_inline]] inline uint8_t* storeCentroid(uint8_t* at, const GlobRecord& glob) {
-    if (compact) return storeU16(storeU16(at, fixedPoint(glob.x)), fixedPoint(glob.y));
-    return storeU16(storeF32(storeF32(at, glob.x), glob.y), glob.flags);
+// How many of a list's centroids a frame can carry.
+inline int mostKept(int available) {
+    return available < 0 ? 0 : available < maxCentroidsPerCamera ? available : maxCentroidsPerCamera;
 }
 
-// Writes the kept centroids of one camera from `at` on and returns how many were kept. One
-// instance per form and source, so that the loop, which runs for every centroid of every
-// frame, carries no test that is the same for the whole list.
-template <bool compact, class Source>
-int storeKeptCentroids(uint8_t* at, int available, Source glob, const LuDArray<RyCircularMask>& masks) {
-    bool masked = !masks.isEmpty();
+inline uint8_t* storeCentroid(uint8_t* at, const GlobRecord& record, bool compact) {
+    return compact ? storeCompactCentroids(at, &record, 1) : storeFullCentroids(at, &record, 1);
+}
+
+// Writes the kept centroids of one camera from `at` on and returns how many were kept.
+template <class Source>
+int storeKeptCentroids(uint8_t* at, int available, Source glob, const LuDArray<RyCircularMask>& masks,
+                       bool compact) {
     int kept = 0;
     for (int i = 0; i < available && kept < maxCentroidsPerCamera; ++i) {
         GlobRecord record = glob(i);
-        if (masked && insideAnyMask(record, masks)) continue;
-        at = storeCentroid<compact>(at, record);
+        if (insideAnyMask(record, masks)) continue;
+        at = storeCentroid(at, record, compact);
         ++kept;
     }
     return kept;
 }
 
-template <bool compact>
-int storeKeptCentroids(uint8_t* at, const AbstractGlobList& globs, const LuDArray<RyCircularMask>& masks) {
+int storeKeptCentroids(uint8_t* at, const AbstractGlobList& globs, const LuDArray<RyCircularMask>& masks,
+                       bool compact) {
     int available = globs.globCount();
-    if (const GlobRecord* records = globs.records())
-        return storeKeptCentroids<compact>(at, available, [records](int i) { return records[i]; }, masks);
-    return storeKeptCentroids<compact>(at, available, [&globs](int i) { return globs.centroid(i); }, masks);
+    const GlobRecord* records = globs.records();
+    if (records != nullptr && masks.isEmpty()) {
+        // Nothing to leave out: the first 2000 records as they are, in one loop.
+        int count = mostKept(available);
+        if (compact) storeCompactCentroids(at, records, count);
+        else storeFullCentroids(at, records, count);
+        return count;
+    }
+    if (records != nullptr)
+        return storeKeptCentroids(at, available, [records](int i) { return records[i]; }, masks, compact);
+    return storeKeptCentroids(at, available, [&globs](int i) { return globs.centroid(i); }, masks, compact);
 }
 
 // Receives one camera's glob list from the frame and appends it.
@@ -107,14 +89,34 @@ private:
     bool visited_ = false;
 };
 
-size_t estimatedFrameSize(int cameras, bool compact) {
-    // Sized for the worst case so that a full frame is built without reallocation, but not
-    // beyond a few megabytes for an unusually long camera list: the vector grows if needed.
-    constexpr size_t cap = 4u * 1024 * 1024;
-    size_t perCamera = 2 + static_cast<size_t>(maxCentroidsPerCamera) * (compact ? 4 : 10);
-    size_t count = cameras > 0 ? static_cast<size_t>(cameras) : 0;
-    size_t estimate = 5 + 5 + (count > cap / perCamera ? cap : count * perCamera);
-    return estimate;
+// Sums the most bytes each visited list can take: its count and every centroid it may keep.
+class ListSizer final : public GlobListVisitor {
+public:
+    explicit ListSizer(size_t width) : width_(width) {}
+    void visit(const AbstractGlobList& list) override {
+        bytes += 2 + static_cast<size_t>(mostKept(list.globCount())) * width_;
+        visited = true;
+    }
+
+    size_t bytes = 0;
+    bool visited = false;
+
+private:
+    size_t width_;
+};
+
+// The frame's size when no centroid is masked, and otherwise more: reserved at once, so that
+// the frame is built without reallocation and, unmasked, holds no slack to give back later.
+size_t largestFrameSize(const AbstractGlobFrame& frame, const MaskInfo& masks, bool compact, bool timecodes,
+                        bool tagged) {
+    ListSizer sizer(compact ? 4 : 10);
+    int cameras = frame.globListCount();
+    for (int camera = 0; camera < cameras; ++camera) {
+        sizer.visited = false;
+        if (!masks.isFullyMasked(camera)) frame.visitGlobList(camera, sizer);
+        if (!sizer.visited) sizer.bytes += 2;
+    }
+    return (tagged ? 5 : 0) + (timecodes ? 5 : 0) + sizer.bytes;
 }
 
 std::vector<uint8_t> messageBytes(const LuStr& text, bool liveFeat) {
@@ -135,15 +137,14 @@ std::vector<uint8_t> messageBytes(const LuStr& text, bool liveFeat) {
 
 void appendGlobList(std::vector<uint8_t>& out, const AbstractGlobList& globs,
                     const LuDArray<RyCircularMask>& masks, bool compact) {
-    int available = globs.globCount();
-    int most = available < 0 ? 0 : available < maxCentroidsPerCamera ? available : maxCentroidsPerCamera;
+    int most = mostKept(globs.globCount());
     size_t width = compact ? 4 : 10;
     size_t countAt = out.size();
     // Room for every centroid that can be kept, filled in place (this runs for every camera of
     // every frame); what masks left unused is cut off below.
     out.resize(countAt + 2 + static_cast<size_t>(most) * width);
     uint8_t* at = out.data() + countAt + 2;
-    int kept = compact ? storeKeptCentroids<true>(at, globs, masks) : storeKeptCentroids<false>(at, globs, masks);
+    int kept = storeKeptCentroids(at, globs, masks, compact);
     storeU16(out.data() + countAt, static_cast<uint16_t>(kept));
     out.resize(countAt + 2 + static_cast<size_t>(kept) * width);
 }
@@ -152,7 +153,7 @@ std::vector<uint8_t> encodeRealtimeFrame(const AbstractGlobFrame& frame, const T
                                          const MaskInfo& masks, bool compact, bool timecodes, bool tagged) {
     int cameras = frame.globListCount();
     std::vector<uint8_t> out;
-    out.reserve(estimatedFrameSize(cameras, compact));
+    out.reserve(largestFrameSize(frame, masks, compact, timecodes, tagged));
     if (tagged) {
         putU8(out, 'f');
         putU32(out, 0);  // the body length, filled in below

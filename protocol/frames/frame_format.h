@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/socket_interface.h"
+#include "protocol/frames/centroid_store.h"
 #include "protocol/frames/glob_interfaces.h"
 #include "protocol/common/records.h"
 #include "toolkit/lu_array.h"
@@ -23,10 +24,6 @@ constexpr int maxSegmentsPerFrame = 65534;
 // The live-feature item marker that introduces a header instead of a segment block.
 constexpr uint16_t liveFeatHeaderMarker = 0xFFFF;
 
-// A display coordinate in units of 1/128 (the compact centroid form and acquired centroids).
-// Coordinates outside 0..512, infinities and NaN still give a defined value: the low 16 bits
-// of the truncated scaled value, and 0 for NaN and infinities.
-uint16_t toFixedPoint(float coordinate);
 Centroid toCentroid(const GlobRecord& record);
 
 // The frame as one client sees it: camera i of the view is position i of the client's camera
