@@ -11,7 +11,8 @@
 // send loop picking it up) to the moment a client has received the frame's last byte. The
 // image's sequence number rides in the timecode, one byte per component.
 //
-// Usage: livefeat_bench [seconds per measured run, default 1]
+// Usage: livefeat_bench [seconds per measured run, default 1] [only: "paced" or "unpaced"]
+// [only this client count]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -19,7 +20,9 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "bench/bench_support.h"
@@ -316,6 +319,8 @@ bool compare(int clients, Pace pace, double seconds) {
 int main(int argc, char** argv) {
     double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
     if (!(seconds > 0.0 && seconds <= 60.0)) seconds = 1.0;
+    std::string only = argc > 2 ? argv[2] : "";
+    int onlyClients = argc > 3 ? std::atoi(argv[3]) : 0;
     raiseDescriptorLimit(256);
     std::printf("live features: one %d x %d camera, %d segments per image, loopback, %d rounds of %.1f s per row\n",
                 width, height, segmentsPerImage, rounds, seconds);
@@ -329,12 +334,14 @@ int main(int argc, char** argv) {
     const char* header = "mode     clients   bytes  lib f/s   lib MB/s lib p50 lib p99 | bas f/s  bas MB/s bas p50 bas p99 | ratio\n";
     bool ok = true;
     for (bool paced : {true, false}) {
+        if (!only.empty() && only != (paced ? "paced" : "unpaced")) continue;
         if (paced)
             std::printf("paced at %.0f images/s:\n%s", cameraRate, header);
         else
             std::printf("\nas fast as the clients take them (images off: at most %u unread):\n%s", window, header);
         for (bool images : {true, false})
-            for (int clients : {1, 4, 16}) ok = compare(clients, Pace{paced, images}, seconds) && ok;
+            for (int clients : {1, 4, 16})
+                if (onlyClients == 0 || clients == onlyClients) ok = compare(clients, Pace{paced, images}, seconds) && ok;
     }
     return ok ? 0 : 1;
 }

@@ -24,6 +24,7 @@ function(frameyard_layer layer)
     target_include_directories(fy_${layer} PUBLIC "${PROJECT_SOURCE_DIR}"
                                                    "${PROJECT_SOURCE_DIR}/server/include")
     target_link_libraries(fy_${layer} PUBLIC ${ARG_DEPENDS})
+    frameyard_lto_layer(fy_${layer})
   else()
     add_library(fy_${layer} INTERFACE)
     target_include_directories(fy_${layer} INTERFACE "${PROJECT_SOURCE_DIR}"
