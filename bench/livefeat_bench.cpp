@@ -12,7 +12,7 @@
 // image's sequence number rides in the timecode, one byte per component.
 //
 // Usage: livefeat_bench [seconds per measured run, default 1] [only: "paced" or "unpaced"]
-// [only this client count]
+// [only this client count] ["library": no baseline runs, for profiling]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -283,14 +283,14 @@ Result runBaseline(int clients, Pace pace, double seconds, std::vector<uint8_t> 
 
 // Library and baseline runs alternate, so that load from elsewhere on the machine hits both
 // alike; the row shows the medians over the rounds.
-bool compare(int clients, Pace pace, double seconds) {
+bool compare(int clients, Pace pace, double seconds, bool libraryOnly) {
     std::vector<double> rate, mb, p50, p99, baseRate, baseMb, baseP50, baseP99;
     size_t bytes = 0;
     const char* mode = pace.images ? "images" : "segments";
     for (int round = 0; round < rounds; ++round) {
         Result library = runLibrary(clients, pace, seconds);
         Result baseline;
-        if (library.error.empty()) baseline = runBaseline(clients, pace, seconds, library.frame);
+        if (library.error.empty() && !libraryOnly) baseline = runBaseline(clients, pace, seconds, library.frame);
         for (const Result* failed : {&library, &baseline}) {
             if (failed->error.empty()) continue;
             std::printf("%-8s %7d  FAILED: %s\n", mode, clients, failed->error.c_str());
@@ -321,6 +321,7 @@ int main(int argc, char** argv) {
     if (!(seconds > 0.0 && seconds <= 60.0)) seconds = 1.0;
     std::string only = argc > 2 ? argv[2] : "";
     int onlyClients = argc > 3 ? std::atoi(argv[3]) : 0;
+    bool libraryOnly = argc > 4 && std::string(argv[4]) == "library";
     raiseDescriptorLimit(256);
     std::printf("live features: one %d x %d camera, %d segments per image, loopback, %d rounds of %.1f s per row\n",
                 width, height, segmentsPerImage, rounds, seconds);
@@ -341,7 +342,7 @@ int main(int argc, char** argv) {
             std::printf("\nas fast as the clients take them (images off: at most %u unread):\n%s", window, header);
         for (bool images : {true, false})
             for (int clients : {1, 4, 16})
-                if (onlyClients == 0 || clients == onlyClients) ok = compare(clients, Pace{paced, images}, seconds) && ok;
+                if (onlyClients == 0 || clients == onlyClients) ok = compare(clients, Pace{paced, images}, seconds, libraryOnly) && ok;
     }
     return ok ? 0 : 1;
 }
