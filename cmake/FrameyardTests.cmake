@@ -9,7 +9,7 @@
 #
 # FRAMEYARD_UNITY_TESTS: a test program's test files are compiled in batches, which also shares
 # the instantiations of the framework's templates between the files of a batch. Off by default:
-# a batch can hide an include that a file lacks, and one tree compiles each file alone. The code
+# a batch can hide an include that a file lacks, which a developer's build should show. The code
 # under test that a program compiles itself (tools' sources) is compiled as in its own target,
 # and a test file whose helpers clash with another file's is left out of the batches with the
 # source property SKIP_UNITY_BUILD_INCLUSION where its program is defined.
