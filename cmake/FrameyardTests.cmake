@@ -1,18 +1,18 @@
-# frameyard_test_program(<target>): what every GoogleTest program of the tree shares, to save the
-# build time of the trees that CI builds besides the README's.
+# frameyard_test_program(<target>): what every GoogleTest program of the tree shares; the two
+# options below save CI most of the compile time of the test programs.
 #
 # FRAMEYARD_TEST_PCH: nearly every test source includes gtest/gmock, whose headers cost each
 # translation unit more to parse than many tests take to compile; they are precompiled once per
-# tree, in fy_test_pch, and every test program reuses that header. Off by default: g++ 12
-# optimising with a precompiled header sees std::string's own code outside the system headers
-# and reports -Warray-bounds false positives in it, so the optimised g++ tree parses them.
+# tree, in fy_test_pch, and every test program reuses that header. Off by default: g++ 12 at -O2
+# with the precompiled header reports -Warray-bounds false positives inside std::string in
+# several test files, so the optimised g++ tree parses the headers in each file.
 #
 # FRAMEYARD_UNITY_TESTS: a test program's test files are compiled in batches, which also shares
 # the instantiations of the framework's templates between the files of a batch. Off by default:
 # a batch can hide an include that a file lacks, which a developer's build should show. The code
-# under test that a program compiles itself (tools' sources) is compiled as in its own target,
-# and a test file whose helpers clash with another file's is left out of the batches with the
-# source property SKIP_UNITY_BUILD_INCLUSION where its program is defined.
+# under test that a program compiles itself is left out of the batches. Where test files define
+# helpers of the same names, their program says so where it is defined: it groups its files
+# (UNITY_BUILD_MODE GROUP) or leaves some alone (SKIP_UNITY_BUILD_INCLUSION).
 option(FRAMEYARD_TEST_PCH "Precompile gtest/gmock once for every test program" OFF)
 option(FRAMEYARD_UNITY_TESTS "Compile each test program's sources in batches" OFF)
 set(FRAMEYARD_UNITY_BATCH_SIZE 8 CACHE STRING "Test sources per batch with FRAMEYARD_UNITY_TESTS")
