@@ -3,6 +3,7 @@
 // every centroid of every frame to every view, so each loop carries no test that is the same
 // for the whole list, and the compact form converts four centroids at a time where the machine
 // has vector instructions for it.
+#include <cstddef>
 #include <cstdint>
 
 #include "protocol/common/records.h"
@@ -17,6 +18,8 @@ uint16_t toFixedPoint(float coordinate);
 // Each writes `count` records (none when count is not positive) from `at` on, big-endian, and
 // returns the position after them. Full: x and y as f32, then the flags as u16 (10 bytes).
 // Compact: x and y in fixed point (4 bytes).
+// The bytes one centroid takes in either form.
+inline size_t centroidBytes(bool compact) { return compact ? 4 : 10; }
 uint8_t* storeFullCentroids(uint8_t* at, const GlobRecord* records, int count);
 uint8_t* storeCompactCentroids(uint8_t* at, const GlobRecord* records, int count);
 

@@ -109,7 +109,7 @@ private:
 // the frame is built without reallocation and, unmasked, holds no slack to give back later.
 size_t largestFrameSize(const AbstractGlobFrame& frame, const MaskInfo& masks, bool compact, bool timecodes,
                         bool tagged) {
-    ListSizer sizer(compact ? 4 : 10);
+    ListSizer sizer(centroidBytes(compact));
     int cameras = frame.globListCount();
     for (int camera = 0; camera < cameras; ++camera) {
         sizer.visited = false;
@@ -138,7 +138,7 @@ std::vector<uint8_t> messageBytes(const LuStr& text, bool liveFeat) {
 void appendGlobList(std::vector<uint8_t>& out, const AbstractGlobList& globs,
                     const LuDArray<RyCircularMask>& masks, bool compact) {
     int most = mostKept(globs.globCount());
-    size_t width = compact ? 4 : 10;
+    size_t width = centroidBytes(compact);
     size_t countAt = out.size();
     // Room for every centroid that can be kept, filled in place (this runs for every camera of
     // every frame); what masks left unused is cut off below.
