@@ -1,6 +1,6 @@
 #pragma once
 // What the load benchmarks share: a clock in nanoseconds, hand-out stamps by sequence number,
-// percentiles and medians, a blocking send of every byte, and a frame of scattered centroids.
+// the rounds per row, percentiles and medians, a blocking send of every byte, and a frame of scattered centroids.
 // A benchmark's host derives from the neutral host and overrides only what it serves.
 #include <sys/socket.h>
 
@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -43,6 +44,14 @@ inline double percentile(std::vector<int64_t>& values, double p) {
     size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1));
     std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
     return static_cast<double>(values[index]) / 1000.0;
+}
+
+// Rounds per row of the load benchmarks: BENCH_ROUNDS from the environment (1 to 99), else
+// `fallback`. A noisy machine needs more rounds for a median that holds from run to run.
+inline int roundsPerRow(int fallback) {
+    const char* text = std::getenv("BENCH_ROUNDS");
+    int rounds = text != nullptr ? std::atoi(text) : 0;
+    return rounds >= 1 && rounds <= 99 ? rounds : fallback;
 }
 
 inline double median(std::vector<double> values) {

@@ -12,7 +12,8 @@
 // The frame's sequence number rides in the timecode, one byte per component.
 //
 // Usage: fanout_bench [seconds per measured run, default 1] [only: "full", "compact", "paced"
-// or "library" to skip the other runs, for profiling] [only this client count]
+// or "library" to skip the other runs, for profiling] [only this client count]. BENCH_ROUNDS in
+// the environment sets the rounds per row (default 3).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -345,7 +346,7 @@ int main(int argc, char** argv) {
     if (libraryOnly) only.clear();
     auto wanted = [&](const char* name) { return only.empty() || only == name; };
     int onlyClients = argc > 3 ? std::atoi(argv[3]) : 0;
-    const int rounds = 3;
+    const int rounds = bench::roundsPerRow(3);
     raiseDescriptorLimit(4096);
     std::printf("realtime fan-out: %d cameras x %d centroids per frame, loopback, %d rounds of %.1f s per row\n",
                 cameras, centroidsPerCamera, rounds, seconds);

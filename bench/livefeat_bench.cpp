@@ -12,7 +12,8 @@
 // image's sequence number rides in the timecode, one byte per component.
 //
 // Usage: livefeat_bench [seconds per measured run, default 1] [only: "paced" or "unpaced"]
-// [only this client count] ["library": no baseline runs, for profiling]
+// [only this client count] ["library": no baseline runs, for profiling]. BENCH_ROUNDS in the
+// environment sets the rounds per row (default 3).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -20,6 +21,7 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -45,7 +47,6 @@ constexpr double cameraRate = 100.0;
 // Images off, as fast as possible: a new image while fewer than this many are unread somewhere.
 constexpr uint32_t window = 4;
 constexpr double warmUpSeconds = 0.3;
-constexpr int rounds = 3;
 
 struct Pace {
     bool paced = true;
@@ -282,9 +283,9 @@ Result runBaseline(int clients, Pace pace, double seconds, std::vector<uint8_t> 
 }
 
 // Library and baseline runs alternate, so that load from elsewhere on the machine hits both
-// alike; the row shows the medians over the rounds.
-bool compare(int clients, Pace pace, double seconds, bool libraryOnly) {
-    std::vector<double> rate, mb, p50, p99, baseRate, baseMb, baseP50, baseP99;
+// alike; the row shows the medians over the rounds and the range of the per-round ratios.
+bool compare(int clients, Pace pace, double seconds, int rounds, bool libraryOnly) {
+    std::vector<double> rate, mb, p50, p99, baseRate, baseMb, baseP50, baseP99, ratios;
     size_t bytes = 0;
     const char* mode = pace.images ? "images" : "segments";
     for (int round = 0; round < rounds; ++round) {
@@ -305,11 +306,14 @@ bool compare(int clients, Pace pace, double seconds, bool libraryOnly) {
         baseMb.push_back(baseline.mbPerClient);
         baseP50.push_back(baseline.p50us);
         baseP99.push_back(baseline.p99us);
+        if (baseline.mbPerClient > 0) ratios.push_back(library.mbPerClient / baseline.mbPerClient);
     }
+    std::sort(ratios.begin(), ratios.end());
     double ratio = median(baseMb) > 0 ? median(mb) / median(baseMb) : 0;
-    std::printf("%-8s %7d %7zu %8.1f %8.2f %7.0f %7.0f | %8.1f %8.2f %7.0f %7.0f | %5.2f\n", mode, clients, bytes,
-                median(rate), median(mb), median(p50), median(p99), median(baseRate), median(baseMb), median(baseP50),
-                median(baseP99), ratio);
+    std::printf("%-8s %7d %7zu %8.1f %8.2f %7.0f %7.0f | %8.1f %8.2f %7.0f %7.0f | %5.2f %4.2f-%-4.2f\n", mode, clients,
+                bytes, median(rate), median(mb), median(p50), median(p99), median(baseRate), median(baseMb),
+                median(baseP50), median(baseP99), ratio, ratios.empty() ? 0.0 : ratios.front(),
+                ratios.empty() ? 0.0 : ratios.back());
     std::fflush(stdout);
     return true;
 }
@@ -322,6 +326,7 @@ int main(int argc, char** argv) {
     std::string only = argc > 2 ? argv[2] : "";
     int onlyClients = argc > 3 ? std::atoi(argv[3]) : 0;
     bool libraryOnly = argc > 4 && std::string(argv[4]) == "library";
+    const int rounds = bench::roundsPerRow(3);
     raiseDescriptorLimit(256);
     std::printf("live features: one %d x %d camera, %d segments per image, loopback, %d rounds of %.1f s per row\n",
                 width, height, segmentsPerImage, rounds, seconds);
@@ -331,8 +336,9 @@ int main(int argc, char** argv) {
         "base = the same bytes to the same sockets with blocking send() under the same acknowledgement rule\n"
         "       and nothing else\n"
         "per client: frames/s and MB/s (medians of the rounds); latency in microseconds from the image's\n"
-        "hand-out to its last byte at a client; ratio = lib MB/s / base MB/s.\n\n");
-    const char* header = "mode     clients   bytes  lib f/s   lib MB/s lib p50 lib p99 | bas f/s  bas MB/s bas p50 bas p99 | ratio\n";
+        "hand-out to its last byte at a client; ratio = lib MB/s / base MB/s, medians, then the range of\n"
+        "the per-round ratios.\n\n");
+    const char* header = "mode     clients   bytes  lib f/s   lib MB/s lib p50 lib p99 | bas f/s  bas MB/s bas p50 bas p99 | ratio  (range)\n";
     bool ok = true;
     for (bool paced : {true, false}) {
         if (!only.empty() && only != (paced ? "paced" : "unpaced")) continue;
@@ -342,7 +348,7 @@ int main(int argc, char** argv) {
             std::printf("\nas fast as the clients take them (images off: at most %u unread):\n%s", window, header);
         for (bool images : {true, false})
             for (int clients : {1, 4, 16})
-                if (onlyClients == 0 || clients == onlyClients) ok = compare(clients, Pace{paced, images}, seconds, libraryOnly) && ok;
+                if (onlyClients == 0 || clients == onlyClients) ok = compare(clients, Pace{paced, images}, seconds, rounds, libraryOnly) && ok;
     }
     return ok ? 0 : 1;
 }
