@@ -14,9 +14,10 @@ void LiveImages::setFeaturesWanted(int camera, bool on) {
 
 void LiveImages::run() {
     if (wanted.isEmpty()) return;
-    // A copy: sessions may change the selection while images are handed out.
-    LuDArray<int> cameras = wanted;
-    for (int camera : cameras) {
+    // A copy: sessions may change the selection while images are handed out. It is kept between
+    // passes, so that it takes no allocation while the selection stays as it is.
+    handing = wanted;
+    for (int camera : handing) {
         if (!host.cameraImageAvailable(camera)) continue;
         handOver(camera, host.cameraImage(camera));
         host.releaseCameraImage(camera);

@@ -33,6 +33,7 @@ private:
     Server& host;
     RyStoreMultiClientHandlerBase& clients;
     LuDArray<int> wanted;
+    LuDArray<int> handing;  // run()'s copy of `wanted`
 };
 
 // The host's segment records in wire order (second, first, third value); no list is an empty one.
