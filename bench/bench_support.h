@@ -1,6 +1,7 @@
 #pragma once
 // What the load benchmarks share: a clock in nanoseconds, hand-out stamps by sequence number,
-// the rounds per row, percentiles and medians, a blocking send of every byte, and a frame of scattered centroids.
+// the rounds per row, percentiles, medians and ranges, a blocking send of every byte, and a
+// frame of scattered centroids.
 // A benchmark's host derives from the neutral host and overrides only what it serves.
 #include <sys/socket.h>
 
@@ -58,6 +59,17 @@ inline double median(std::vector<double> values) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+// The least and the greatest of the values; both 0 when there are none.
+struct Range {
+    double least = 0, greatest = 0;
+};
+
+inline Range range(const std::vector<double>& values) {
+    if (values.empty()) return {};
+    auto [least, greatest] = std::minmax_element(values.begin(), values.end());
+    return {*least, *greatest};
 }
 
 // Blocking send of every byte; false when the connection failed.

@@ -326,12 +326,12 @@ bool compare(const char* form, int clients, bool compact, Pace pace, double seco
         freshFps.push_back(fresh.fpsPerClient);
         if (baseline.fpsPerClient > 0) ratios.push_back(library.fpsPerClient / baseline.fpsPerClient);
     }
-    std::sort(ratios.begin(), ratios.end());
+    bench::Range spread = bench::range(ratios);
     auto ratio = [&](const std::vector<double>& base) { return median(base) > 0 ? median(fps) / median(base) : 0; };
     std::printf("%-8s %7d %6zu %8.0f %8.0f %8.0f %5.2f %4.2f-%-4.2f %8.0f %5.2f %7.0f %7.0f %7.0f %7.0f\n", form,
-                clients, bytes, median(fps), median(least), median(baseFps), ratio(baseFps),
-                ratios.empty() ? 0.0 : ratios.front(), ratios.empty() ? 0.0 : ratios.back(), median(freshFps),
-                ratio(freshFps), median(p50), median(p99), median(baseP50), median(baseP99));
+                clients, bytes, median(fps), median(least), median(baseFps), ratio(baseFps), spread.least,
+                spread.greatest, median(freshFps), ratio(freshFps), median(p50), median(p99), median(baseP50),
+                median(baseP99));
     std::fflush(stdout);
     return true;
 }

@@ -21,7 +21,6 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -308,12 +307,11 @@ bool compare(int clients, Pace pace, double seconds, int rounds, bool libraryOnl
         baseP99.push_back(baseline.p99us);
         if (baseline.mbPerClient > 0) ratios.push_back(library.mbPerClient / baseline.mbPerClient);
     }
-    std::sort(ratios.begin(), ratios.end());
+    bench::Range spread = bench::range(ratios);
     double ratio = median(baseMb) > 0 ? median(mb) / median(baseMb) : 0;
     std::printf("%-8s %7d %7zu %8.1f %8.2f %7.0f %7.0f | %8.1f %8.2f %7.0f %7.0f | %5.2f %4.2f-%-4.2f\n", mode, clients,
                 bytes, median(rate), median(mb), median(p50), median(p99), median(baseRate), median(baseMb),
-                median(baseP50), median(baseP99), ratio, ratios.empty() ? 0.0 : ratios.front(),
-                ratios.empty() ? 0.0 : ratios.back());
+                median(baseP50), median(baseP99), ratio, spread.least, spread.greatest);
     std::fflush(stdout);
     return true;
 }

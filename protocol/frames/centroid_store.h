@@ -15,11 +15,12 @@ namespace RyStoreProtocol {
 // of the truncated scaled value, and 0 for NaN and infinities.
 uint16_t toFixedPoint(float coordinate);
 
+// The bytes one centroid takes in either form.
+inline size_t centroidBytes(bool compact) { return compact ? 4 : 10; }
+
 // Each writes `count` records (none when count is not positive) from `at` on, big-endian, and
 // returns the position after them. Full: x and y as f32, then the flags as u16 (10 bytes).
 // Compact: x and y in fixed point (4 bytes).
-// The bytes one centroid takes in either form.
-inline size_t centroidBytes(bool compact) { return compact ? 4 : 10; }
 uint8_t* storeFullCentroids(uint8_t* at, const GlobRecord* records, int count);
 uint8_t* storeCompactCentroids(uint8_t* at, const GlobRecord* records, int count);
 
