@@ -6,8 +6,8 @@
 # The layers' objects carry both machine code and the compiler's intermediate form ("fat"
 # objects): the test programs, tools and benchmarks that link the layers directly use the
 # machine code as they always did; only the two server libraries, which hosts link, are
-# optimised as a whole (the client library is left as it is). g++ in optimised builds only: this tree's clang writes no fat objects,
-# and the sanitizer and debug trees check behaviour, not speed.
+# optimised as a whole (the client library is left as it is). g++ in optimised builds only: this
+# tree's clang writes no fat objects, and the sanitizer and debug trees check behaviour, not speed.
 option(FRAMEYARD_LTO "Optimise the shared libraries across the layers at link time (g++, optimised builds)" ON)
 
 set(frameyard_lto OFF)
