@@ -37,24 +37,26 @@ inline int mostKept(int available) {
     return available < 0 ? 0 : available < maxCentroidsPerCamera ? available : maxCentroidsPerCamera;
 }
 
-inline uint8_t* storeCentroid(uint8_t* at, const GlobRecord& record, bool compact) {
-    return compact ? storeCompactCentroids(at, &record, 1) : storeFullCentroids(at, &record, 1);
+inline uint8_t* storeCentroids(uint8_t* at, const GlobRecord* records, int count, bool compact) {
+    return compact ? storeCompactCentroids(at, records, count) : storeFullCentroids(at, records, count);
+}
+
+// A list held in one array. Each run of centroids between masked ones goes to the list stores
+// whole, so that a mask costs its test per centroid but no call per centroid.
+int storeKeptRecords(uint8_t* at, const GlobRecord* records, int available, const LuDArray<RyCircularMask>& masks,
+                     bool compact) {
+    int kept = 0, runStart = 0, i = 0;
+    for (; i < available && kept + (i - runStart) < maxCentroidsPerCamera; ++i) {
+        if (!insideAnyMask(records[i], masks)) continue;
+        at = storeCentroids(at, records + runStart, i - runStart, compact);
+        kept += i - runStart;
+        runStart = i + 1;
+    }
+    storeCentroids(at, records + runStart, i - runStart, compact);
+    return kept + (i - runStart);
 }
 
 // Writes the kept centroids of one camera from `at` on and returns how many were kept.
-template <class Source>
-int storeKeptCentroids(uint8_t* at, int available, Source glob, const LuDArray<RyCircularMask>& masks,
-                       bool compact) {
-    int kept = 0;
-    for (int i = 0; i < available && kept < maxCentroidsPerCamera; ++i) {
-        GlobRecord record = glob(i);
-        if (insideAnyMask(record, masks)) continue;
-        at = storeCentroid(at, record, compact);
-        ++kept;
-    }
-    return kept;
-}
-
 int storeKeptCentroids(uint8_t* at, const AbstractGlobList& globs, const LuDArray<RyCircularMask>& masks,
                        bool compact) {
     int available = globs.globCount();
@@ -62,13 +64,19 @@ int storeKeptCentroids(uint8_t* at, const AbstractGlobList& globs, const LuDArra
     if (records != nullptr && masks.isEmpty()) {
         // Nothing to leave out: the first 2000 records as they are, in one loop.
         int count = mostKept(available);
-        if (compact) storeCompactCentroids(at, records, count);
-        else storeFullCentroids(at, records, count);
+        storeCentroids(at, records, count, compact);
         return count;
     }
-    if (records != nullptr)
-        return storeKeptCentroids(at, available, [records](int i) { return records[i]; }, masks, compact);
-    return storeKeptCentroids(at, available, [&globs](int i) { return globs.centroid(i); }, masks, compact);
+    if (records != nullptr) return storeKeptRecords(at, records, available, masks, compact);
+    // A list that hands out its centroids one at a time.
+    int kept = 0;
+    for (int i = 0; i < available && kept < maxCentroidsPerCamera; ++i) {
+        GlobRecord record = globs.centroid(i);
+        if (insideAnyMask(record, masks)) continue;
+        at = storeCentroids(at, &record, 1, compact);
+        ++kept;
+    }
+    return kept;
 }
 
 // Receives one camera's glob list from the frame and appends it.

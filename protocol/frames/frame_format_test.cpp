@@ -97,6 +97,30 @@ TEST(RealtimeFrame, CircularMasksDropCentroidsOnOrInsideTheCircle) {
     EXPECT_EQ(frame.lists[0].highestRead, -1) << "a fully masked camera's globs are not examined";
 }
 
+TEST(RealtimeFrame, MaskedRecordArraysMatchTheOneAtATimeEncoding) {
+    // Masked centroids split the array into runs of every length from 0 up, one run holding a
+    // coordinate outside the display (converted the slow way), and the list ends on a run.
+    ScriptedFrame frame;
+    int masked = 0;
+    for (int run = 0; run < 12; ++run) {
+        for (int i = 0; i < run; ++i)
+            frame.add(0, 20.0f + float(run) + 0.37f * float(i), run == 7 && i == 3 ? -3.5f : 40.0f);
+        frame.add(0, 5.0f, 5.0f);
+        ++masked;
+    }
+    frame.add(0, 100.0f, 100.0f);
+    frame.addMask(0, 5.0f, 5.0f, 1.0f);
+    for (bool compact : {false, true}) {
+        frame.lists[0].contiguous = false;
+        std::string one = encode(frame, compact);
+        frame.lists[0].contiguous = true;
+        std::string whole = encode(frame, compact);
+        EXPECT_EQ(whole, one) << (compact ? "compact" : "full");
+        size_t kept = frame.lists[0].globs.size() - size_t(masked);
+        EXPECT_EQ(whole.size(), 2 + kept * (compact ? 4 : 10));
+    }
+}
+
 TEST(RealtimeFrame, ClientViewsFollowTheCameraList) {
     ScriptedFrame frame(3);
     frame.add(0, 1.0f, 1.0f);
