@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "tests/server_under_test.h"
+#include "toolkit/test_ports.h"
 #include "tools/frameyard-simhost/process_stats.h"
 
 namespace {
@@ -39,28 +40,9 @@ socklen_t socketAddress(const std::string& text, int port, sockaddr_storage& out
     }
     return 0;
 }
-
-sockaddr_in loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 }  // namespace
 
-int freeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
-    sockaddr_in address = loopback(0);
-    int port = -1;
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
+int freeLoopbackPort() { return fy_test::freeLoopbackPort(); }
 
 int listenOnFreeLoopbackPort(store::Server& server) {
     for (int attempt = 0; attempt < 5; ++attempt) {

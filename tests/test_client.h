@@ -16,8 +16,8 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr std::chrono::milliseconds defaultDeadline{5000};
 
-// A TCP port on 127.0.0.1 that was free a moment ago (bound with port 0, then released), so
-// that parallel test runs do not collide on a fixed port.
+// A TCP port on 127.0.0.1 that was free a moment ago, drawn below the system's ephemeral range
+// so that parallel tests' outgoing connections do not take it (toolkit/test_ports.h).
 int freeLoopbackPort();
 // Makes the server listen on such a port and returns it, or -1. A port free a moment ago may
 // have been taken since by a parallel test's connection, so a few are tried.

@@ -1,5 +1,4 @@
 #include "tools/tools_test_support.h"
-
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -14,6 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "toolkit/test_ports.h"
 
 extern char** environ;
 
@@ -119,17 +120,7 @@ RunResult client(int port, const std::vector<std::string>& words, int timeoutMs)
     return run(argv, timeoutMs);
 }
 
-int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
+int freePort() { return fy_test::freeLoopbackPort(); }
 
 bool canConnect(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);

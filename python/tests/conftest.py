@@ -1,5 +1,6 @@
 """A frameyard-simhost for the whole test session, on a free port of 127.0.0.1."""
 import os
+import random
 import socket
 import subprocess
 import time
@@ -32,10 +33,35 @@ def tool(env_name, name):
     return str(path)
 
 
-def free_port():
+def _ephemeral_ports_start():
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as ports:
+            return int(ports.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 32768
+
+
+def _bind_briefly(port):
+    """Binds 127.0.0.1:port for a moment; returns the port bound, or 0."""
     with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
+        try:
+            probe.bind(("127.0.0.1", port))
+        except OSError:
+            return 0
         return probe.getsockname()[1]
+
+
+def free_port():
+    """A port of 127.0.0.1 free a moment ago. Ports the system hands out to outgoing connections
+    are reused by the parallel C++ tests' connections as soon as they are released, so the port
+    is drawn from below that range."""
+    end = _ephemeral_ports_start()
+    if end - 10000 >= 1000:
+        for _ in range(50):
+            port = random.randrange(10000, end)
+            if _bind_briefly(port) == port:
+                return port
+    return _bind_briefly(0)
 
 
 class SimHost:
